@@ -1,0 +1,156 @@
+#include "mask/mask_pass.h"
+
+#include <cstring>
+
+#include "alloc/size_math.h"
+#include "mask/carry_over.h"
+
+namespace hush {
+namespace {
+
+constexpr std::uint8_t MASK_BYTE = '*';
+constexpr std::uint64_t ALL = UINT64_MAX;
+
+// The run bookkeeping of one call, held in locals while the walk runs and
+// written back to the Masker at the end.
+struct RunBookkeeping {
+  std::int64_t last_match_end;  // position of the last masked byte, from the chunk's first byte
+  std::uint64_t last_match_len;
+  std::uint64_t run_len;
+};
+
+// Records a match of `len` bytes ending at chunk index `index` whose bytes
+// are the last ones written, at output[*p - 1] and before.  Positions below
+// 0 in the working buffer are output the host already owns (or that was
+// dropped); they are never touched, which only ever skips writing stars over
+// bytes that are stars already or no longer exist.
+void apply_match(RunBookkeeping &run, std::uint8_t *output, std::uint64_t &p, std::uint64_t index,
+                 std::uint64_t len, std::uint64_t max_stars) noexcept {
+  // The one signed comparison: does the match begin after the last masked
+  // byte?  Both sides may be negative (positions in earlier chunks).
+  const bool new_run = static_cast<std::int64_t>(index - len) >= run.last_match_end;
+  const std::uint64_t gap = new_run ? ALL : index - static_cast<std::uint64_t>(run.last_match_end);
+  const std::uint64_t run_len = new_run ? len : run.run_len + gap;
+  run.run_len = run_len;
+
+  // Bytes of this match not yet covered by the run's stars that must leave
+  // the output because the run already shows (or now reaches) max_stars.
+  std::uint64_t drop = 0;
+  if (run_len > max_stars) drop = gap < run_len - max_stars ? gap : run_len - max_stars;
+  std::uint64_t stars = len - drop;
+  if (!new_run) {
+    // An extension stars only its new bytes, and none once the previous
+    // match already brought the run to max_stars stars.
+    stars = run.last_match_len < max_stars ? (stars < gap ? stars : gap) : 0;
+  }
+  const std::uint64_t dropped_here = drop < p ? drop : p;
+  p -= dropped_here;
+  if (stars > p) stars = p;
+  std::memset(output + (p - stars), MASK_BYTE, stars);
+
+  run.last_match_end = static_cast<std::int64_t>(index);
+  run.last_match_len = len;
+}
+
+// Brings the working buffer down to its final `length` bytes and stores the
+// result.  If the heap can neither shrink it nor give a smaller block, the
+// working buffer itself is handed out: it holds at least `length` bytes and
+// hush_free releases it all the same, so no output is ever lost here.
+void hand_out(const Allocator &allocator, std::uint8_t *buffer, std::uint64_t capacity, std::uint64_t length,
+              std::uint8_t **out, std::uint64_t *out_len, CallerAddress caller) noexcept {
+  std::uint8_t *result = buffer;
+  if (length == 0) {
+    if (capacity != 0) allocator.vtable->free(allocator.context, buffer, capacity, ALIGN_BYTES, caller);
+    result = nullptr;
+  } else if (length != capacity) {
+    void *shrunk = allocator.vtable->remap(allocator.context, buffer, capacity, ALIGN_BYTES, length, caller);
+    if (shrunk != nullptr) {
+      result = static_cast<std::uint8_t *>(shrunk);
+    } else if (void *fresh = allocator.vtable->alloc(allocator.context, length, ALIGN_BYTES, caller)) {
+      std::memcpy(fresh, buffer, length);
+      allocator.vtable->free(allocator.context, buffer, capacity, ALIGN_BYTES, caller);
+      result = static_cast<std::uint8_t *>(fresh);
+    }
+  }
+  *out = result;
+  *out_len = length;
+}
+
+// The automaton step for one byte: the root answers from its table, any
+// other node from its edge set, following failure links on a miss.  Links
+// lead to strictly shallower nodes, so the loop ends at the root at latest.
+inline NodeIndex transition(const Masker &masker, const Node *nodes, NodeIndex state, std::uint8_t byte) noexcept {
+  while (state != 0) {
+    const NodeIndex next = find_edge(nodes[state], byte);
+    if (next != 0) return next;
+    state = nodes[state].fail;
+  }
+  return masker.root_next[byte];
+}
+
+}  // namespace
+
+Status mask_text(Masker &masker, const std::uint8_t *text, std::uint64_t text_len, std::uint64_t max_stars,
+                 std::uint8_t streaming, std::uint8_t **out, std::uint64_t *out_len, CallerAddress caller) noexcept {
+  const bool is_streaming = (streaming & 1) != 0;
+  if (!is_streaming) reset_walk(masker, caller);
+  const WalkSnapshot before = take_walk_snapshot(masker);
+
+  const std::uint64_t carried = carried_count(masker);
+  const std::optional<std::uint64_t> capacity = checked_add(carried, text_len);
+  if (!capacity) return Status::failed;
+  const Allocator allocator = masker.allocator;
+  std::uint8_t *buffer = nullptr;
+  if (*capacity != 0) {
+    buffer = static_cast<std::uint8_t *>(allocator.vtable->alloc(allocator.context, *capacity, ALIGN_BYTES, caller));
+    if (buffer == nullptr) return Status::failed;
+  }
+  if (carried != 0) std::memcpy(buffer, masker.reminder, carried);
+
+  // The walk.  Unmasked stretches are copied in bulk: `copied` is the chunk
+  // index up to which bytes are in the buffer, and a stretch is flushed only
+  // when a match needs its bytes in place, and once more at the end.
+  const Node *nodes = masker.nodes;
+  auto state = static_cast<NodeIndex>(masker.state);
+  RunBookkeeping run{masker.last_match_end, masker.last_match_len, masker.run_len};
+  std::uint64_t p = carried;
+  std::uint64_t copied = 0;
+  for (std::uint64_t i = 0; i < text_len; ++i) {
+    state = transition(masker, nodes, state, text[i]);
+    const Node &reached = nodes[state];
+    // Only the node reached is examined: it stands for the longest trie path
+    // ending here, so every reported match begins at or after the first
+    // byte of the previous one, which the run bookkeeping relies on.
+    if (reached.pattern_id == 0) continue;
+    std::memcpy(buffer + p, text + copied, i + 1 - copied);
+    p += i + 1 - copied;
+    copied = i + 1;
+    apply_match(run, buffer, p, i, reached.pattern_len, max_stars);
+  }
+  if (copied < text_len) {
+    std::memcpy(buffer + p, text + copied, text_len - copied);
+    p += text_len - copied;
+  }
+
+  masker.state = state;
+  masker.last_match_len = run.last_match_len;
+  masker.run_len = run.run_len;
+  // After every call last_match_end counts from the first byte of whatever
+  // chunk comes next, so a streaming call always sees a position before its
+  // own first byte, whatever call came before it.
+  masker.last_match_end = static_cast<std::int64_t>(static_cast<std::uint64_t>(run.last_match_end) - text_len);
+
+  std::uint64_t held = 0;
+  if (is_streaming) {
+    held = held_back_count(masker, p);
+    if (failed(replace_reminder(masker, buffer, p, held, caller))) {
+      if (*capacity != 0) allocator.vtable->free(allocator.context, buffer, *capacity, ALIGN_BYTES, caller);
+      restore_walk(masker, before);
+      return Status::failed;
+    }
+  }
+  hand_out(allocator, buffer, *capacity, p - held, out, out_len, caller);
+  return Status::ok;
+}
+
+}  // namespace hush
