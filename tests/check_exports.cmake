@@ -1,0 +1,23 @@
+# Fails unless `nm -D --defined-only` lists exactly the eight hush_ functions
+# as the library's code and data symbols.
+execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[0-9a-f]+ [A-Za-z] [^\n]+" entries "${listing}")
+set(exported "")
+foreach(entry IN LISTS entries)
+  string(REGEX REPLACE "^[0-9a-f]+ ([A-Za-z]) (.+)$" "\\1;\\2" parts "${entry}")
+  list(GET parts 0 kind)
+  list(GET parts 1 name)
+  # Absolute symbols (A) are version-script markers, not code or data.
+  if(NOT kind STREQUAL "A")
+    list(APPEND exported "${name}")
+  endif()
+endforeach()
+list(SORT exported)
+set(expected hush_build hush_destroy hush_free hush_get_reminder hush_insert hush_mask hush_new hush_reset_reminder)
+if(NOT exported STREQUAL expected)
+  message(FATAL_ERROR "exported symbols differ\n  expected: ${expected}\n  actual:   ${exported}")
+endif()
+message(STATUS "exports ok: ${exported}")
