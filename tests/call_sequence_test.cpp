@@ -28,7 +28,7 @@ TEST(CallSequence, RandomCallsStayWithinTheirContract) {
     RecordingAllocator allocator;  // outlives the handle that uses it
     Handle handle = make_handle();
     allocator.install(handle.get());
-    if (round % 2 == 1) allocator.fail_randomly(5, round);
+    if (round % 2 == 1) allocator.fail_randomly(5, static_cast<std::uint64_t>(round));
     std::size_t longest = 0;
     for (int step = 0; step < 60; ++step) {
       switch (random() % 8) {

@@ -54,7 +54,7 @@ TEST(Complete, FailureLinksMatchTheirDefinitionOnRandomTries) {
     for (int s = 0; s < secrets; ++s) {
       Bytes secret;
       const std::size_t len = 1 + random() % 9;
-      for (std::size_t i = 0; i < len; ++i) secret.push_back(static_cast<char>('a' + random() % alphabet));
+      for (std::size_t i = 0; i < len; ++i) secret.push_back(static_cast<char>('a' + random() % static_cast<unsigned>(alphabet)));
       ASSERT_EQ(insert(handle, secret), 0);
     }
     ASSERT_EQ(hush_build(handle.get()), 0);
@@ -134,10 +134,10 @@ TEST(Complete, NoSecretsAndOneByteSecrets) {
 
   Handle single = make_built({"x", bytes({0}), bytes({0xFF})});
   const Masker &masker = internals(single);
-  EXPECT_EQ(masker.root_next['x'], *node_of(masker, "x"));
+  EXPECT_EQ(masker.root_next[std::uint8_t{'x'}], *node_of(masker, "x"));
   EXPECT_EQ(masker.root_next[0], *node_of(masker, bytes({0})));
   EXPECT_EQ(masker.root_next[0xFF], *node_of(masker, bytes({0xFF})));
-  EXPECT_EQ(masker.root_next['y'], 0u);
+  EXPECT_EQ(masker.root_next[std::uint8_t{'y'}], 0u);
 }
 
 TEST(Complete, QueueGrowsBy17_43_82AndRebuildIsIdentical) {
@@ -211,7 +211,7 @@ TEST(Complete, UnreachableNodeAndLateInsertion) {
 
   // After completion, a new root edge is not in root_next until the next build.
   ASSERT_EQ(insert(handle, "zz"), 0);
-  EXPECT_EQ(masker.root_next['z'], 0u);
+  EXPECT_EQ(masker.root_next[std::uint8_t{'z'}], 0u);
   EXPECT_EQ(mask(handle, "zz", 3, false).output, "zz");
   ASSERT_EQ(hush_build(handle.get()), 0);
   EXPECT_EQ(mask(handle, "zz", 3, false).output, "**");

@@ -110,7 +110,7 @@ TEST(NodeStore, EdgeSetsPromoteAtTheSecondAndSeventeenthEdge) {
     // Every edge added so far is found; every other byte finds nothing.
     std::vector<NodeIndex> expected(256, 0);
     for (std::size_t k = 0; k < n; ++k) expected[keys[k]] = static_cast<NodeIndex>(k + 1);
-    for (int byte = 0; byte < 256; ++byte) {
+    for (std::size_t byte = 0; byte < 256; ++byte) {
       ASSERT_EQ(find_edge(masker.nodes[0], static_cast<std::uint8_t>(byte)), expected[byte]) << n << " edges, byte " << byte;
     }
   }
