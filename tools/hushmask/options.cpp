@@ -1,0 +1,275 @@
+#include "options.h"
+
+#include <charconv>
+#include <optional>
+
+namespace hushcli {
+namespace {
+
+enum class OptionId {
+  secret, secrets_file, null, env, encodings, min_length, allow_empty,
+  max_stars, check, chunk_size, exec, help, version,
+};
+
+struct OptionSpec {
+  OptionId id;
+  char short_name;  // '\0' when there is none
+  std::string_view long_name;
+  bool takes_value;
+};
+
+constexpr OptionSpec OPTION_SPECS[] = {
+    {OptionId::secret, 's', "secret", true},
+    {OptionId::secrets_file, 'f', "secrets-file", true},
+    {OptionId::null, '0', "null", false},
+    {OptionId::env, 'e', "env", true},
+    {OptionId::encodings, '\0', "encodings", true},
+    {OptionId::min_length, '\0', "min-length", true},
+    {OptionId::allow_empty, '\0', "allow-empty", false},
+    {OptionId::max_stars, 'n', "max-stars", true},
+    {OptionId::check, '\0', "check", false},
+    {OptionId::chunk_size, '\0', "chunk-size", true},
+    {OptionId::exec, '\0', "exec", false},
+    {OptionId::help, 'h', "help", false},
+    {OptionId::version, '\0', "version", false},
+};
+
+const OptionSpec *find_long(std::string_view name) {
+  for (const OptionSpec &spec : OPTION_SPECS) {
+    if (spec.long_name == name) return &spec;
+  }
+  return nullptr;
+}
+
+const OptionSpec *find_short(char name) {
+  for (const OptionSpec &spec : OPTION_SPECS) {
+    if (spec.short_name != '\0' && spec.short_name == name) return &spec;
+  }
+  return nullptr;
+}
+
+std::string display_name(const OptionSpec &spec) {
+  return "--" + std::string(spec.long_name);
+}
+
+// Plain decimal digits only: no sign, no spaces, no suffix.
+std::optional<std::uint64_t> parse_number(std::string_view text, std::uint64_t min, std::uint64_t max) {
+  std::uint64_t value = 0;
+  const char *end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc{} || stop != end || text.front() == '+') return std::nullopt;
+  if (value < min || value > max) return std::nullopt;
+  return value;
+}
+
+// Applies one option with its value (empty for flags); returns an error line
+// or an empty string.
+std::string apply(const OptionSpec &spec, std::string_view value, Options &options) {
+  auto bad_number = [&](std::string_view range) {
+    return "option " + display_name(spec) + " needs " + std::string(range) + ", not '" + std::string(value) + "'";
+  };
+  switch (spec.id) {
+    case OptionId::secret:
+      options.sources.push_back({SecretSource::Kind::value, std::string(value)});
+      break;
+    case OptionId::secrets_file:
+      options.sources.push_back({SecretSource::Kind::file, std::string(value)});
+      break;
+    case OptionId::env:
+      options.sources.push_back({SecretSource::Kind::env, std::string(value)});
+      break;
+    case OptionId::null: options.null_separated = true; break;
+    case OptionId::allow_empty: options.allow_empty = true; break;
+    case OptionId::check: options.check = true; break;
+    case OptionId::help: options.show_help = true; break;
+    case OptionId::version: options.show_version = true; break;
+    case OptionId::exec: break;  // handled by the caller: it takes the rest of the line
+    case OptionId::encodings:
+      if (!parse_encodings(value, options.encodings)) {
+        return "option --encodings takes a comma-separated list of base64, base64url, url, json, "
+               "or 'none', not '" + std::string(value) + "'";
+      }
+      break;
+    case OptionId::min_length: {
+      const auto number = parse_number(value, 0, UINT64_MAX);
+      if (!number) return bad_number("a whole number of bytes");
+      options.min_length = *number;
+      break;
+    }
+    case OptionId::max_stars: {
+      const auto number = parse_number(value, 0, UINT64_MAX);
+      if (!number) return bad_number("a whole number");
+      options.max_stars = *number;
+      break;
+    }
+    case OptionId::chunk_size: {
+      const auto number = parse_number(value, 1, MAX_CHUNK_SIZE);
+      if (!number) return bad_number("a number of bytes from 1 to " + std::to_string(MAX_CHUNK_SIZE));
+      options.chunk_size = static_cast<std::size_t>(*number);
+      break;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+bool parse_encodings(std::string_view list, unsigned &encodings) {
+  unsigned chosen = 0;
+  bool none = false;
+  std::size_t names = 0;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = list.find(',', start);
+    const std::string_view name = list.substr(start, comma == std::string_view::npos ? list.npos : comma - start);
+    ++names;
+    if (name == "base64") chosen |= ENCODE_BASE64;
+    else if (name == "base64url") chosen |= ENCODE_BASE64URL;
+    else if (name == "url") chosen |= ENCODE_URL;
+    else if (name == "json") chosen |= ENCODE_JSON;
+    else if (name == "none") none = true;
+    else return false;
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+  if (none && names > 1) return false;
+  encodings = chosen;
+  return true;
+}
+
+ParsedCommandLine parse_command_line(std::span<const std::string_view> args) {
+  ParsedCommandLine parsed;
+  Options &options = parsed.options;
+  bool options_ended = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    if (options_ended || arg == "-" || arg.size() < 2 || arg[0] != '-') {
+      options.files.emplace_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_ended = true;
+      continue;
+    }
+    if (arg.starts_with("--")) {
+      const std::size_t equals = arg.find('=');
+      const std::string_view name = arg.substr(2, equals == arg.npos ? arg.npos : equals - 2);
+      const OptionSpec *spec = find_long(name);
+      // The name alone is quoted: whatever follows "=" may be a secret.
+      if (spec == nullptr) {
+        parsed.error = "unknown option '--" + std::string(name) + "'";
+        return parsed;
+      }
+      if (spec->id == OptionId::exec) {
+        if (equals != arg.npos) {
+          parsed.error = "option --exec takes the command as the arguments after it";
+          return parsed;
+        }
+        options.command.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+        if (options.command.empty()) parsed.error = "option --exec needs a command";
+        break;
+      }
+      std::string_view value;
+      if (spec->takes_value) {
+        if (equals != arg.npos) {
+          value = arg.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+          value = args[++i];
+        } else {
+          parsed.error = "option " + display_name(*spec) + " needs a value";
+          return parsed;
+        }
+      } else if (equals != arg.npos) {
+        parsed.error = "option " + display_name(*spec) + " takes no value";
+        return parsed;
+      }
+      parsed.error = apply(*spec, value, options);
+      if (!parsed.error.empty()) return parsed;
+      continue;
+    }
+    // A cluster of short options: flags until one that takes a value, which
+    // takes the rest of the cluster or else the next argument.
+    for (std::size_t j = 1; j < arg.size(); ++j) {
+      const OptionSpec *spec = find_short(arg[j]);
+      if (spec == nullptr) {
+        parsed.error = "unknown option '-" + std::string(1, arg[j]) + "'";
+        return parsed;
+      }
+      std::string_view value;
+      if (spec->takes_value) {
+        if (j + 1 < arg.size()) {
+          value = arg.substr(j + 1);
+        } else if (i + 1 < args.size()) {
+          value = args[++i];
+        } else {
+          parsed.error = "option -" + std::string(1, spec->short_name) + " needs a value";
+          return parsed;
+        }
+        j = arg.size();
+      }
+      parsed.error = apply(*spec, value, options);
+      if (!parsed.error.empty()) return parsed;
+    }
+  }
+  if (!options.command.empty() && !options.files.empty()) {
+    parsed.error = "FILE arguments cannot be mixed with --exec";
+  }
+  return parsed;
+}
+
+std::string help_text() {
+  return R"(Usage: hushmask [OPTIONS] [FILE...]
+       hushmask [OPTIONS] --exec COMMAND [ARG...]
+
+Masks known secrets in text.  The first form masks the FILEs one after the
+other, or standard input when there is none (FILE "-" is standard input too),
+and writes the result to standard output.  The second form runs COMMAND with
+its standard output and standard error masked each on its own way to ours;
+SIGINT, SIGTERM and SIGHUP are passed on to it.  Output is written as soon as
+it is final, so `tail -f build.log | hushmask ...` shows lines as they come.
+Each run of secret bytes becomes at most --max-stars "*" characters.
+
+Secrets (any mix; every option can be given more than once):
+  -s, --secret VALUE       mask VALUE.  Command lines can be read by other
+                           users of the machine (ps, /proc): prefer -f or -e
+                           for real secrets.
+  -f, --secrets-file FILE  mask each line of FILE; LF or CRLF line ends are
+                           stripped and empty lines ignored
+  -0, --null               secrets files hold NUL-separated records instead of
+                           lines, so that a secret may span several lines
+  -e, --env PATTERN        mask the value of every environment variable whose
+                           name matches the shell glob PATTERN ('API_KEY',
+                           '*_TOKEN'); quote it so the shell leaves it alone
+      --encodings LIST     also mask these encoded forms of each secret:
+                           base64, base64url (found inside longer blobs at any
+                           byte offset), url (percent-encoded, either hex
+                           case), json (as inside a JSON string); a comma-
+                           separated list, or 'none' (default base64,url,json)
+      --min-length N       leave out secrets and encoded forms shorter than N
+                           bytes, each named on standard error by its source
+                           and length, never its value (default 4)
+      --allow-empty        with no secret at all, pass the input through with
+                           a warning instead of failing
+A secret that spans several lines is masked whole and also line by line.
+
+Output and checks:
+  -n, --max-stars N        replace each masked run by at most N "*"
+                           (default 3; 0 removes secrets from the text)
+      --check              exit with status 1 when at least one secret was
+                           masked (the output is still written)
+      --chunk-size BYTES   read at most BYTES at a time (default 65536)
+      --exec COMMAND [ARG...]
+                           run COMMAND; every argument after it is COMMAND's
+  -h, --help               show this help and exit
+      --version            show the version and exit
+
+Exit status: 0 when all went well; 1 with --check when a secret was masked;
+2 on a usage error, an unreadable file, a command that cannot be started or a
+failed write.  With --exec, the command's status (128 + N when signal N ended
+it); with --check, a command that succeeded gives 1 when a secret was masked.
+A closed output pipe ends hushmask quietly, with the status the input read so
+far gives.
+)";
+}
+
+}  // namespace hushcli
