@@ -79,3 +79,10 @@ endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/hushmask.pc.in ${PROJECT_BINARY_DIR}/hushmask.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/hushmask.pc
   DESTINATION ${HUSHMASK_PC_DIR} COMPONENT development)
+# The ctypes binding needs no build step; it finds the library by walking up
+# from its own place to the prefix's library directory.
+if(HUSHMASK_INSTALL_PYTHONDIR)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/hushmask
+    DESTINATION ${HUSHMASK_INSTALL_PYTHONDIR} COMPONENT python
+    PATTERN "__pycache__" EXCLUDE)
+endif()

@@ -134,9 +134,10 @@ TEST(Stream, MoveKeepsTheStreamGoing) {
 
 TEST(Stream, MaskerMayMoveUnderALiveStream) {
   hush::Masker masker({"token"});
+  hush::Masker moved({"unused"});  // declared first: must outlive the stream
   hush::Stream stream(masker, 3);
   std::string out = stream.mask("my tok");
-  hush::Masker moved(std::move(masker));
+  moved = std::move(masker);
   out += mask_and_finish(stream, "en!");
   EXPECT_EQ(out, "my ***!");
 }
