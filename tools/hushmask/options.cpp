@@ -230,7 +230,7 @@ it is final, so `tail -f build.log | hushmask ...` shows lines as they come.
 Each run of secret bytes becomes at most --max-stars "*" characters.
 
 Secrets (any mix; every option can be given more than once):
-  -s, --secret VALUE       mask VALUE.  Command lines can be read by other
+  -s, --secret VALUE       mask VALUE.  Command lines are visible to other
                            users of the machine (ps, /proc): prefer -f or -e
                            for real secrets.
   -f, --secrets-file FILE  mask each line of FILE; LF or CRLF line ends are
