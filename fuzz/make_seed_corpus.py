@@ -1,0 +1,83 @@
+#!/usr/bin/env python3
+"""Writes the hand-made seed inputs of each fuzz target into corpus/<target>/.
+
+Each seed spells out one situation worth starting a search from, in the
+target's input format (described at the top of each target's source).  Run
+it again after changing a format; inputs found by fuzzing may be added to
+the corpus directories next to these.
+"""
+import pathlib
+
+ROOT = pathlib.Path(__file__).resolve().parent / "corpus"
+
+
+def sized(data: bytes, modulus: int) -> bytes:
+    """A length byte that the target reads back as len(data), then data."""
+    assert len(data) < modulus
+    return bytes([len(data)]) + data
+
+
+def differential(max_stars_choice, narrow, secrets, chunk_lengths, text):
+    header = max_stars_choice | (0x10 if narrow else 0) | ((len(secrets) - 1) << 5)
+    body = b"".join(sized(s, 13) for s in secrets)
+    body += bytes([len(chunk_lengths)]) + bytes(chunk_lengths)
+    return bytes([header]) + body + text
+
+
+def sequence_insert(secret, modulus):
+    return bytes([0]) + sized(secret, modulus)
+
+
+SEEDS = {
+    "differential_fuzzer": {
+        "overlapping_runs": differential(2, False, [b"abc", b"abab"], [1, 0, 2], b"xxabcxxababab abcd"),
+        "nested_secret": differential(3, False, [b"abcd", b"bc"], [2], b"abce xbcx abcd"),
+        "chained_runs": differential(2, False, [b"abc", b"cde", b"efg"], [1], b"xabcdefgx"),
+        "any_byte_value": differential(15, False, [b"\x00\xff", b"\xff\xff\xff"], [3, 1],
+                                       b"\x00\xff\xff\xff\x00\x00\xff"),
+        "narrow_removal": differential(0, True, [b"aab", b"ab", b"bca", b"c"], [0, 5, 1],
+                                       bytes(range(40))),
+    },
+    "call_sequence_fuzzer": {
+        # header: failure rate nibble | narrow bit; then the seed byte.
+        "protocol_no_failures": bytes([0x00, 1]) + sequence_insert(b"abcd", 11) + bytes([2])
+        + bytes([3, 2]) + sized(b"xxab", 65) + bytes([3, 2]) + sized(b"cdyy", 65)
+        + bytes([7, 8, 9, 0, 9, 0]),
+        "failures_mid_stream": bytes([0x03, 7]) + sequence_insert(b"abab", 11) + sequence_insert(b"xyz", 11)
+        + bytes([2]) + bytes([3, 3]) + sized(b"..aba", 65) + bytes([4, 3]) + sized(b"bab.xy", 65)
+        + bytes([6, 3]) + sized(b"z", 65) + bytes([7]),
+        "insert_after_build": bytes([0x10, 3]) + sequence_insert(b"ab", 11) + bytes([2, 3, 1])
+        + sized(b"aaab", 65) + sequence_insert(b"aaaaaaaa", 11) + bytes([3, 1]) + sized(b"ab", 65)
+        + bytes([2, 4, 5]) + sized(b"aaaaaaaaaa", 65) + bytes([7]),
+        "reset_then_continue": bytes([0x00, 5]) + sequence_insert(b"abcd", 11) + bytes([2, 3, 10])
+        + sized(b"xxab", 65) + bytes([8, 3, 10]) + sized(b"cdyy", 65) + bytes([5, 2]) + sized(b"ab", 65)
+        + bytes([3, 2]) + sized(b"cd", 65),
+        "outputs_after_destroy": bytes([0x08, 9]) + sequence_insert(b"secret", 11) + bytes([2, 3, 7])
+        + sized(b"a secret here", 65) + bytes([10, 9, 0, 6 | 0x80, 9, 0]),
+    },
+    "guard_page_fuzzer": {
+        # header: placement seed, bit 0 the narrow alphabet.
+        "stream_across_chunks": bytes([0x10, 0]) + sized(b"abcd", 13) + bytes([2, 3, 7]) + sized(b"xxab", 97)
+        + bytes([3 | 0x80, 7]) + sized(b"cdyy", 97) + bytes([7]),
+        "reset_mid_stream": bytes([0x22, 0]) + sized(b"abcd", 13) + bytes([2, 3, 1]) + sized(b"xxab", 97)
+        + bytes([6, 4, 1]) + sized(b"cdyy", 97),
+        "whole_then_stream": bytes([0x40, 0]) + sized(b"abab", 13) + bytes([2, 5, 1]) + sized(b"xaba", 97)
+        + bytes([3, 0]) + sized(b"babab", 97) + bytes([7]),
+        "empty_inputs": bytes([0x08, 0 | 0x80]) + sized(b"", 13) + bytes([2, 3, 2]) + sized(b"", 97)
+        + bytes([5 | 0x80, 2]) + sized(b"", 97) + bytes([7]),
+        "removal_narrow": bytes([0x31, 1]) + sized(b"\x00\x01\x00", 13) + bytes([1]) + sized(b"\x02", 13)
+        + bytes([2, 3, 0]) + sized(bytes(range(90)), 97) + bytes([7, 4, 0]) + sized(b"\x00\x01", 97),
+    },
+}
+
+
+def main():
+    for target, seeds in SEEDS.items():
+        directory = ROOT / target
+        directory.mkdir(parents=True, exist_ok=True)
+        for name, data in seeds.items():
+            (directory / name).write_bytes(data)
+
+
+if __name__ == "__main__":
+    main()
