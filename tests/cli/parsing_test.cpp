@@ -116,8 +116,9 @@ TEST(ParseCommandLine, DefaultsAndEncodingNone) {
 // Errors name the problem without quoting anything that may be a secret.
 TEST(ParseCommandLine, ErrorsNeverQuoteSecretValues) {
   const std::vector<std::vector<std::string_view>> cases = {
-      {"--secrett=hunter2-value"}, {"-xhunter2-value"}, {"-s"}, {"--secret"}, {"-n", "x"},
-      {"--max-stars=-1"}, {"--chunk-size", "0"}, {"--chunk-size", "1073741825"}, {"--min-length", "+4"},
+      {"--secrett=hunter2-value"}, {"-xhunter2-value"}, {"-s"}, {"--secret"}, {"-n", "hunter2-value"},
+      {"--max-stars=-1"}, {"--min-length=hunter2-value"}, {"--encodings", "hunter2-value"},
+      {"--chunk-size", "0"}, {"--chunk-size", "1073741825"}, {"--min-length", "+4"},
       {"--encodings", ""}, {"--encodings", "base64,"}, {"--encodings", "none,json"}, {"--check=hunter2-value"},
       {"--exec"}, {"--exec=hunter2-value"}, {"file", "--exec", "true"},
   };

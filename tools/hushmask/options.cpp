@@ -65,8 +65,10 @@ std::optional<std::uint64_t> parse_number(std::string_view text, std::uint64_t m
 // Applies one option with its value (empty for flags); returns an error line
 // or an empty string.
 std::string apply(const OptionSpec &spec, std::string_view value, Options &options) {
+  // The value is not quoted: a value that went to the wrong option (say,
+  // "-n" right before the secret meant for "-s") may be a secret.
   auto bad_number = [&](std::string_view range) {
-    return "option " + display_name(spec) + " needs " + std::string(range) + ", not '" + std::string(value) + "'";
+    return "option " + display_name(spec) + " needs " + std::string(range);
   };
   switch (spec.id) {
     case OptionId::secret:
@@ -87,7 +89,7 @@ std::string apply(const OptionSpec &spec, std::string_view value, Options &optio
     case OptionId::encodings:
       if (!parse_encodings(value, options.encodings)) {
         return "option --encodings takes a comma-separated list of base64, base64url, url, json, "
-               "or 'none', not '" + std::string(value) + "'";
+               "or 'none'";
       }
       break;
     case OptionId::min_length: {
