@@ -310,7 +310,7 @@ class ExecTest(unittest.TestCase):
         for sig in (signal.SIGINT, signal.SIGTERM):
             with self.subTest(sig=sig):
                 proc = subprocess.Popen([BIN, "-s", SECRET, "--exec", sys.executable, "-c", child],
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
                 self.assertEqual(proc.stdout.readline(), b"ready\n")
                 proc.send_signal(sig)
                 out, err = proc.communicate(timeout=20)
@@ -364,8 +364,8 @@ class ErrorsTest(TempDirTest):
         for mode in ([big], ["--exec", "cat", big]):
             with self.subTest(mode=mode[0]):
                 script = '"$0" -s "$1" "${@:2}" | head -c 10; echo "status=${PIPESTATUS[0]}" >&2'
-                result = subprocess.run(["bash", "-c", script, BIN, SECRET, *mode], capture_output=True,
-                                        timeout=60)
+                result = subprocess.run(["bash", "-c", script, BIN, SECRET, *mode], stdin=subprocess.DEVNULL,
+                                        capture_output=True, timeout=60)
                 self.assertEqual(result.stdout, b"line with ")
                 # The filter ends with its own status; cat under --exec dies of SIGPIPE.
                 expected = b"status=0\n" if mode[0] == big else b"status=141\n"
