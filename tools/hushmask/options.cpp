@@ -11,14 +11,14 @@ enum class OptionId {
   max_stars, check, chunk_size, exec, help, version,
 };
 
-struct OptionSpec {
+struct OptionInfo {
   OptionId id;
   char short_name;  // '\0' when there is none
   std::string_view long_name;
   bool takes_value;
 };
 
-constexpr OptionSpec OPTION_SPECS[] = {
+constexpr OptionInfo OPTION_TABLE[] = {
     {OptionId::secret, 's', "secret", true},
     {OptionId::secrets_file, 'f', "secrets-file", true},
     {OptionId::null, '0', "null", false},
@@ -34,22 +34,22 @@ constexpr OptionSpec OPTION_SPECS[] = {
     {OptionId::version, '\0', "version", false},
 };
 
-const OptionSpec *find_long(std::string_view name) {
-  for (const OptionSpec &spec : OPTION_SPECS) {
-    if (spec.long_name == name) return &spec;
+const OptionInfo *find_long(std::string_view name) {
+  for (const OptionInfo &option : OPTION_TABLE) {
+    if (option.long_name == name) return &option;
   }
   return nullptr;
 }
 
-const OptionSpec *find_short(char name) {
-  for (const OptionSpec &spec : OPTION_SPECS) {
-    if (spec.short_name != '\0' && spec.short_name == name) return &spec;
+const OptionInfo *find_short(char name) {
+  for (const OptionInfo &option : OPTION_TABLE) {
+    if (option.short_name != '\0' && option.short_name == name) return &option;
   }
   return nullptr;
 }
 
-std::string display_name(const OptionSpec &spec) {
-  return "--" + std::string(spec.long_name);
+std::string display_name(const OptionInfo &option) {
+  return "--" + std::string(option.long_name);
 }
 
 // Plain decimal digits only: no sign, no spaces, no suffix.
@@ -64,13 +64,13 @@ std::optional<std::uint64_t> parse_number(std::string_view text, std::uint64_t m
 
 // Applies one option with its value (empty for flags); returns an error line
 // or an empty string.
-std::string apply(const OptionSpec &spec, std::string_view value, Options &options) {
+std::string apply(const OptionInfo &option, std::string_view value, Options &options) {
   // The value is not quoted: a value that went to the wrong option (say,
   // "-n" right before the secret meant for "-s") may be a secret.
   auto bad_number = [&](std::string_view range) {
-    return "option " + display_name(spec) + " needs " + std::string(range);
+    return "option " + display_name(option) + " needs " + std::string(range);
   };
-  switch (spec.id) {
+  switch (option.id) {
     case OptionId::secret:
       options.sources.push_back({SecretSource::Kind::value, std::string(value)});
       break;
@@ -156,13 +156,13 @@ ParsedCommandLine parse_command_line(std::span<const std::string_view> args) {
     if (arg.starts_with("--")) {
       const std::size_t equals = arg.find('=');
       const std::string_view name = arg.substr(2, equals == arg.npos ? arg.npos : equals - 2);
-      const OptionSpec *spec = find_long(name);
+      const OptionInfo *option = find_long(name);
       // The name alone is quoted: whatever follows "=" may be a secret.
-      if (spec == nullptr) {
+      if (option == nullptr) {
         parsed.error = "unknown option '--" + std::string(name) + "'";
         return parsed;
       }
-      if (spec->id == OptionId::exec) {
+      if (option->id == OptionId::exec) {
         if (equals != arg.npos) {
           parsed.error = "option --exec takes the command as the arguments after it";
           return parsed;
@@ -172,44 +172,44 @@ ParsedCommandLine parse_command_line(std::span<const std::string_view> args) {
         break;
       }
       std::string_view value;
-      if (spec->takes_value) {
+      if (option->takes_value) {
         if (equals != arg.npos) {
           value = arg.substr(equals + 1);
         } else if (i + 1 < args.size()) {
           value = args[++i];
         } else {
-          parsed.error = "option " + display_name(*spec) + " needs a value";
+          parsed.error = "option " + display_name(*option) + " needs a value";
           return parsed;
         }
       } else if (equals != arg.npos) {
-        parsed.error = "option " + display_name(*spec) + " takes no value";
+        parsed.error = "option " + display_name(*option) + " takes no value";
         return parsed;
       }
-      parsed.error = apply(*spec, value, options);
+      parsed.error = apply(*option, value, options);
       if (!parsed.error.empty()) return parsed;
       continue;
     }
     // A cluster of short options: flags until one that takes a value, which
     // takes the rest of the cluster or else the next argument.
     for (std::size_t j = 1; j < arg.size(); ++j) {
-      const OptionSpec *spec = find_short(arg[j]);
-      if (spec == nullptr) {
+      const OptionInfo *option = find_short(arg[j]);
+      if (option == nullptr) {
         parsed.error = "unknown option '-" + std::string(1, arg[j]) + "'";
         return parsed;
       }
       std::string_view value;
-      if (spec->takes_value) {
+      if (option->takes_value) {
         if (j + 1 < arg.size()) {
           value = arg.substr(j + 1);
         } else if (i + 1 < args.size()) {
           value = args[++i];
         } else {
-          parsed.error = "option -" + std::string(1, spec->short_name) + " needs a value";
+          parsed.error = "option -" + std::string(1, option->short_name) + " needs a value";
           return parsed;
         }
         j = arg.size();
       }
-      parsed.error = apply(*spec, value, options);
+      parsed.error = apply(*option, value, options);
       if (!parsed.error.empty()) return parsed;
     }
   }
