@@ -36,6 +36,13 @@ install(FILES
 
 # The tool is written under tools/ and may be switched off.
 if(TARGET hushmask_cli)
+  # Finds the library of its own prefix wherever the prefix is, also when it
+  # is not on the system search path.
+  if(NOT IS_ABSOLUTE "${CMAKE_INSTALL_BINDIR}" AND NOT IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+    file(RELATIVE_PATH hushmask_bin_to_lib
+      "/${CMAKE_INSTALL_BINDIR}" "/${CMAKE_INSTALL_LIBDIR}")
+    set_target_properties(hushmask_cli PROPERTIES INSTALL_RPATH "$ORIGIN/${hushmask_bin_to_lib}")
+  endif()
   install(TARGETS hushmask_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/hushmask.1
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
