@@ -23,7 +23,7 @@ static int fail(const char *what) {
 
 /* Writes a masked buffer to stdout and gives it back to the library. */
 static void emit(uint8_t *out, uint64_t out_len) {
-  fwrite(out, 1, (size_t)out_len, stdout);
+  if (out_len != 0) fwrite(out, 1, (size_t)out_len, stdout); /* an empty output is a null pointer */
   hush_free(out, out_len);
 }
 
@@ -59,7 +59,7 @@ int main(int argc, char **argv) {
     /* The held-back tail is final output; then drop it. */
     uint64_t held_len = 0;
     const uint8_t *held = hush_get_reminder(masker, &held_len);
-    fwrite(held, 1, (size_t)held_len, stdout);
+    if (held_len != 0) fwrite(held, 1, (size_t)held_len, stdout);
     hush_reset_reminder(masker);
   }
 
