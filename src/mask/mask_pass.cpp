@@ -76,16 +76,79 @@ void hand_out(const Allocator &allocator, std::uint8_t *buffer, std::uint64_t ca
   *out_len = length;
 }
 
-// The automaton step for one byte: the root answers from its table, any
-// other node from its edge set, following failure links on a miss.  Links
-// lead to strictly shallower nodes, so the loop ends at the root at latest.
-inline NodeIndex transition(const Masker &masker, const Node *nodes, NodeIndex state, std::uint8_t byte) noexcept {
-  while (state != 0) {
-    const NodeIndex next = find_edge(nodes[state], byte);
+// The automaton step out of a node other than the root: its edge set, then
+// failure links on a miss.  Links lead to strictly shallower nodes, so the
+// loop ends at the root at latest, which answers from its table.
+inline NodeIndex inner_transition(const Node *nodes, const NodeIndex *root_next, NodeIndex state,
+                                  std::uint8_t byte) noexcept {
+  do {
+    const Node &node = nodes[state];
+    const NodeIndex next = find_edge(node, byte);
     if (next != 0) return next;
-    state = nodes[state].fail;
+    state = node.fail;
+  } while (state != 0);
+  return root_next[byte];
+}
+
+// First index from `i` on whose byte leads out of the root, or `end`.  Four
+// independent table reads per test: at the root the walk depends on nothing
+// but the byte, so there is no chain from one read to the next.
+inline std::uint64_t leave_root(const NodeIndex *root_next, const std::uint8_t *text, std::uint64_t i,
+                                std::uint64_t end) noexcept {
+  while (end - i >= 4 &&
+         (root_next[text[i]] | root_next[text[i + 1]] | root_next[text[i + 2]] | root_next[text[i + 3]]) == 0) {
+    i += 4;
   }
-  return masker.root_next[byte];
+  while (i < end && root_next[text[i]] == 0) ++i;
+  return i;
+}
+
+// The output side of the walk: the working buffer, its write position and
+// the chunk index up to which the text is in it.  Unmasked stretches are
+// copied in bulk: a stretch is flushed only when a match needs its bytes in
+// place, and once more at the end.
+struct Output {
+  std::uint8_t *buffer;
+  std::uint64_t p;
+  std::uint64_t copied;
+};
+
+void flush(Output &out, const std::uint8_t *text, std::uint64_t end) noexcept {
+  std::memcpy(out.buffer + out.p, text + out.copied, end - out.copied);
+  out.p += end - out.copied;
+  out.copied = end;
+}
+
+// Matches are rare next to the bytes walked; keeping them out of line keeps
+// the walk's loop small.
+[[gnu::noinline]] void take_match(Output &out, RunBookkeeping &run, const std::uint8_t *text, std::uint64_t index,
+                                  std::uint64_t len, std::uint64_t max_stars) noexcept {
+  flush(out, text, index + 1);
+  apply_match(run, out.buffer, out.p, index, len, max_stars);
+}
+
+// The walk over the whole chunk from `state`; returns the node it stops at.
+// Only the node reached is examined: it stands for the longest trie path
+// ending at the byte, so every reported match begins at or after the first
+// byte of the previous one, which the run bookkeeping relies on.
+NodeIndex walk(const Masker &masker, NodeIndex state, const std::uint8_t *text, std::uint64_t text_len,
+               std::uint64_t max_stars, Output &out, RunBookkeeping &run) noexcept {
+  const Node *nodes = masker.nodes;
+  const NodeIndex *root_next = masker.root_next;
+  std::uint64_t i = 0;
+  while (i < text_len) {
+    if (state == 0) {
+      i = leave_root(root_next, text, i, text_len);
+      if (i == text_len) break;
+      state = root_next[text[i]];
+    } else {
+      state = inner_transition(nodes, root_next, state, text[i]);
+    }
+    const Node &reached = nodes[state];
+    if (reached.pattern_id != 0) take_match(out, run, text, i, reached.pattern_len, max_stars);
+    ++i;
+  }
+  return state;
 }
 
 }  // namespace
@@ -107,30 +170,11 @@ Status mask_text(Masker &masker, const std::uint8_t *text, std::uint64_t text_le
   }
   if (carried != 0) std::memcpy(buffer, masker.reminder, carried);
 
-  // The walk.  Unmasked stretches are copied in bulk: `copied` is the chunk
-  // index up to which bytes are in the buffer, and a stretch is flushed only
-  // when a match needs its bytes in place, and once more at the end.
-  const Node *nodes = masker.nodes;
-  auto state = static_cast<NodeIndex>(masker.state);
   RunBookkeeping run{masker.last_match_end, masker.last_match_len, masker.run_len};
-  std::uint64_t p = carried;
-  std::uint64_t copied = 0;
-  for (std::uint64_t i = 0; i < text_len; ++i) {
-    state = transition(masker, nodes, state, text[i]);
-    const Node &reached = nodes[state];
-    // Only the node reached is examined: it stands for the longest trie path
-    // ending here, so every reported match begins at or after the first
-    // byte of the previous one, which the run bookkeeping relies on.
-    if (reached.pattern_id == 0) continue;
-    std::memcpy(buffer + p, text + copied, i + 1 - copied);
-    p += i + 1 - copied;
-    copied = i + 1;
-    apply_match(run, buffer, p, i, reached.pattern_len, max_stars);
-  }
-  if (copied < text_len) {
-    std::memcpy(buffer + p, text + copied, text_len - copied);
-    p += text_len - copied;
-  }
+  Output output{buffer, carried, 0};
+  const NodeIndex state = walk(masker, static_cast<NodeIndex>(masker.state), text, text_len, max_stars, output, run);
+  if (output.copied < text_len) flush(output, text, text_len);
+  const std::uint64_t p = output.p;
 
   masker.state = state;
   masker.last_match_len = run.last_match_len;
