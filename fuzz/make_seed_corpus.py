@@ -68,6 +68,16 @@ SEEDS = {
         "removal_narrow": bytes([0x31, 1]) + sized(b"\x00\x01\x00", 13) + bytes([1]) + sized(b"\x02", 13)
         + bytes([2, 3, 0]) + sized(bytes(range(90)), 97) + bytes([7, 4, 0]) + sized(b"\x00\x01", 97),
     },
+    "cli_parsing_fuzzer": {
+        # flags (bit 0: NUL-separated entries), pattern, then the content.
+        "crlf_secrets_file": bytes([0]) + sized(b"*_TOKEN", 33)
+        + b"first secret\r\n\nsecond\rwith cr\r\n\r\nGH_TOKEN=abc=def\nlast",
+        "environment_globs": bytes([0]) + sized(b"A?I_\\*KEY*", 33)
+        + b"API_*KEY=1\nAPI_KEY=2\n=noname\nPATH=/bin\nAXI_*KEYS=x=y\nnoequals\n",
+        "nul_separated": bytes([1]) + sized(b"*", 33) + b"K1=multi\nline\x00K2=\x00\x00=v\x00K3=\xff\x00",
+        "bracket_pattern": bytes([0]) + sized(b"[A-Z]*_[!0-9]", 33) + b"AB_C=1\nab_c=2\nZ_9=3\nQ_\\=4\n",
+        "trailing_escape": bytes([0]) + sized(b"KEY\\", 33) + b"KEY\\=1\nKEY=2\n",
+    },
 }
 
 
