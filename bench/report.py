@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Turns the JSON of bench/hushmask_bench into bench/RESULTS.md.
 
-Usage: report.py BENCH_JSON CPU_LIST > RESULTS.md
+Usage: report.py BENCH_JSON CPU_LIST [LIBRARY_REVISION] > RESULTS.md
 
 Throughput is input bytes per CPU second of the benchmark thread (user and
 system time, page faults included): the machine is shared, and wall-clock time
@@ -113,6 +113,7 @@ def agreement(counters, errors):
 def main():
     context, rate, seconds, counters, errors, repetitions, contention = load(sys.argv[1])
     cpus = sys.argv[2] if len(sys.argv) > 2 else "?"
+    revision = sys.argv[3] if len(sys.argv) > 3 else "unknown"
     memcpy = rate.get(("memcpy_warm", 1))
     memcpy_fresh = rate.get(("memcpy_fresh", 1))
     agree_rows, problems = agreement(counters, errors)
@@ -131,7 +132,7 @@ def main():
     w(f"**Machine:** {cpu_model()}, {context.get('num_cpus', '?')} CPUs at {context.get('mhz_per_cpu', '?')} MHz, "
       f"pinned to CPU {cpus}; load average at start {', '.join(f'{x:.2f}' for x in context.get('load_avg', []))}; "
       f"{context.get('date', '?')}; compiler {context.get('compiler', '?')} ({context.get('build_type', '?')}); "
-      f"Vectorscan baseline: {context.get('vectorscan', '?')}.")
+      f"Vectorscan baseline: {context.get('vectorscan', '?')}; library at {revision}.")
     w("")
     w(f"Corpus: a generated {int(context.get('corpus_bytes', 0)) / 2**20:.0f} MiB CI log with a secret embedded "
       f"every ~30 KB; `max_stars` {context.get('max_stars', '?')}. Throughput is input bytes per second "
