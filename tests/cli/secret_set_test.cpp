@@ -1,5 +1,5 @@
-// The set of registered strings: lines, encoded forms, minimum length,
-// repeats, and the warning about secrets inside other secrets.
+// The set of registered strings: lines, encoded forms, minimum length and
+// repeats.
 
 #include <gtest/gtest.h>
 
@@ -63,22 +63,6 @@ TEST(AddSecret, EncodedFormsOfALongEnoughSecretAreNeverTooShort) {
     hushcli::add_secret(set, std::string(length, '\xfb'), "s");
     EXPECT_EQ(set.warnings, std::vector<std::string>{}) << length;
   }
-}
-
-TEST(ContainmentWarnings, OnlyForInnerOccurrencesOncePerSecret) {
-  SecretSet set = make_set(hushcli::ENCODE_JSON, 4);
-  hushcli::add_secret(set, "prefix-value", "p");
-  hushcli::add_secret(set, "prefix", "starts the first");  // offset 0: always masked
-  hushcli::add_secret(set, "x-value", "ends the first");
-  hushcli::add_secret(set, "say \"hello\" now", "quoted");
-  hushcli::add_secret(set, "\"hello\"", "inner quoted");  // itself and its json form both inside
-  const auto warnings = hushcli::containment_warnings(set.secrets);
-  ASSERT_EQ(warnings.size(), 2u);
-  EXPECT_EQ(warnings[0].rfind("ends the first (7 bytes) occurs inside p (12 bytes) but not at its start", 0), 0u)
-      << warnings[0];
-  EXPECT_EQ(warnings[1].rfind("inner quoted (7 bytes) occurs inside quoted (15 bytes) but not at its start", 0), 0u)
-      << warnings[1];
-  for (const auto &warning : warnings) EXPECT_EQ(warning.find("value"), std::string::npos);
 }
 
 }  // namespace

@@ -155,10 +155,11 @@ bool pump(Channel (&channels)[2], std::vector<std::uint8_t> &buffer) {
 
 }  // namespace
 
-int run_command(const Options &options, const std::vector<RegisteredSecret> &secrets, bool sigpipe_ignored) {
+int run_command(const Options &options, const std::vector<RegisteredSecret> &secrets, const SecretLayers &layers,
+                bool sigpipe_ignored) {
   MaskStream out_stream, err_stream;
-  if (!open_stream(out_stream, secrets, options.max_stars, options.check, STDOUT_FILENO) ||
-      !open_stream(err_stream, secrets, options.max_stars, options.check, STDERR_FILENO)) {
+  if (!open_stream(out_stream, secrets, layers, options.max_stars, options.check, STDOUT_FILENO) ||
+      !open_stream(err_stream, secrets, layers, options.max_stars, options.check, STDERR_FILENO)) {
     print_error("out of memory while registering secrets");
     close_stream(out_stream);
     close_stream(err_stream);

@@ -56,13 +56,13 @@ bool open_inputs(const std::vector<std::string> &names, std::vector<Input> &inpu
 
 }  // namespace
 
-int run_filter(const Options &options, const std::vector<RegisteredSecret> &secrets) {
+int run_filter(const Options &options, const std::vector<RegisteredSecret> &secrets, const SecretLayers &layers) {
   const std::vector<std::string> names = options.files.empty() ? std::vector<std::string>{"-"} : options.files;
   std::vector<Input> inputs;
   if (!open_inputs(names, inputs)) return 2;
 
   MaskStream stream;
-  if (!open_stream(stream, secrets, options.max_stars, options.check, STDOUT_FILENO)) {
+  if (!open_stream(stream, secrets, layers, options.max_stars, options.check, STDOUT_FILENO)) {
     print_error("out of memory while registering secrets");
     close_inputs(inputs);
     return 2;

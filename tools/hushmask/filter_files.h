@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "options.h"
+#include "secret_layers.h"
 #include "secret_set.h"
 
 namespace hushcli {
@@ -14,7 +15,7 @@ namespace hushcli {
 // stream, as if they had been concatenated: the output equals that of
 // `cat FILE... | hushmask`.  Every file is opened before the first byte is
 // read, so a missing one fails the run before any output.
-int run_filter(const Options &options, const std::vector<RegisteredSecret> &secrets);
+int run_filter(const Options &options, const std::vector<RegisteredSecret> &secrets, const SecretLayers &layers);
 
 }  // namespace hushcli
 

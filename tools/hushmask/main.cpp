@@ -13,6 +13,7 @@
 #include "fd_io.h"
 #include "filter_files.h"
 #include "options.h"
+#include "secret_layers.h"
 #include "secret_set.h"
 #include "secret_sources.h"
 #include "version.h"
@@ -75,8 +76,9 @@ int main(int argc, char **argv) {
     }
     print_warning("no secret to mask: the input passes through unchanged");
   }
-  for (const std::string &warning : containment_warnings(set.secrets)) print_warning(warning);
+  const SecretLayers layers = split_into_layers(set.secrets);
+  for (const std::string &warning : layers.warnings) print_warning(warning);
 
-  if (!options.command.empty()) return run_command(options, set.secrets, sigpipe_ignored);
-  return run_filter(options, set.secrets);
+  if (!options.command.empty()) return run_command(options, set.secrets, layers, sigpipe_ignored);
+  return run_filter(options, set.secrets, layers);
 }

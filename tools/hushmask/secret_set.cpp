@@ -1,15 +1,9 @@
 #include "secret_set.h"
 
-#include <algorithm>
-
 #include "encodings.h"
 
 namespace hushcli {
 namespace {
-
-std::string describe_length(std::size_t length) {
-  return std::to_string(length) + (length == 1 ? " byte" : " bytes");
-}
 
 // Registers one string unless it is too short or already there.
 void register_form(SecretSet &set, std::string bytes, std::string source, std::size_t origin) {
@@ -55,27 +49,8 @@ void add_secret(SecretSet &set, std::string_view value, const std::string &sourc
   }
 }
 
-std::vector<std::string> containment_warnings(const std::vector<RegisteredSecret> &secrets) {
-  std::vector<std::string> warnings;
-  std::size_t origin_count = 0;
-  for (const RegisteredSecret &secret : secrets) origin_count = std::max(origin_count, secret.origin + 1);
-  std::vector<bool> warned(origin_count, false);
-  // Quadratic in the number of registered strings, which stays in the
-  // hundreds for any command line; each test is one substring search.
-  for (const RegisteredSecret &inner : secrets) {
-    if (warned[inner.origin]) continue;
-    for (const RegisteredSecret &outer : secrets) {
-      if (outer.bytes.size() <= inner.bytes.size()) continue;
-      if (outer.bytes.find(inner.bytes, 1) == std::string::npos) continue;
-      warnings.push_back(inner.source + " (" + describe_length(inner.bytes.size()) + ") occurs inside " +
-                         outer.source + " (" + describe_length(outer.bytes.size()) +
-                         ") but not at its start: it stays unmasked where it follows a partial "
-                         "occurrence of the longer one");
-      warned[inner.origin] = true;
-      break;
-    }
-  }
-  return warnings;
+std::string describe_length(std::size_t length) {
+  return std::to_string(length) + (length == 1 ? " byte" : " bytes");
 }
 
 }  // namespace hushcli

@@ -35,12 +35,8 @@ struct SecretSet {
 // out with a warning; a repeat is left out silently.
 void add_secret(SecretSet &set, std::string_view value, const std::string &source);
 
-// One warning for each plain secret that has a form occurring inside a longer
-// registered string at an offset other than 0.  The matcher reports a secret
-// only where its own trie path ends, so such a secret stays unmasked where it
-// completes inside a partial occurrence of the longer one: secrets 'abcd' and
-// 'bc' leave the text 'abce' as it is.
-std::vector<std::string> containment_warnings(const std::vector<RegisteredSecret> &secrets);
+// "1 byte", "12 bytes": how warnings name a string, never by its value.
+std::string describe_length(std::size_t length);
 
 }  // namespace hushcli
 
