@@ -22,6 +22,7 @@
 
 #include <hushmask.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <iterator>
