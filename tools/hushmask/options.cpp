@@ -3,6 +3,8 @@
 #include <charconv>
 #include <optional>
 
+#include "secret_layers.h"
+
 namespace hushcli {
 namespace {
 
@@ -219,6 +221,9 @@ ParsedCommandLine parse_command_line(std::span<const std::string_view> args) {
   return parsed;
 }
 
+// The help names the number of masking passes.
+static_assert(MAX_LAYERS == 8, "update help_text");
+
 std::string help_text() {
   return R"(Usage: hushmask [OPTIONS] [FILE...]
        hushmask [OPTIONS] --exec COMMAND [ARG...]
@@ -253,6 +258,11 @@ Secrets (any mix; every option can be given more than once):
       --allow-empty        with no secret at all, pass the input through with
                            a warning instead of failing
 A secret that spans several lines is masked whole and also line by line.
+A secret inside another one, not at its start (a later line of such a
+secret, say), is masked by a further pass over the output, so that it is
+caught next to a partial copy of the longer one too; where it overlaps
+another secret that an earlier pass masked, its bytes outside that one may
+stay.  Only a secret nested more than 8 deep is left to a warning.
 
 Output and checks:
   -n, --max-stars N        replace each masked run by at most N "*"
