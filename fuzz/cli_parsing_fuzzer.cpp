@@ -77,7 +77,9 @@ bool glob_model(std::string_view pattern, std::string_view name) {
     std::vector<char> next(name.size() + 1, 0);
     const char token = pattern[p];
     if (token == '*') {
-      for (std::size_t j = 0; j <= name.size(); ++j) next[j] = static_cast<char>(matches[j] || (j > 0 && next[j - 1]));
+      for (std::size_t j = 0; j <= name.size(); ++j) {
+        next[j] = static_cast<char>(matches[j] || (j > 0 && next[j - 1]));
+      }
     } else {
       bool any = token == '?';
       char literal = token;

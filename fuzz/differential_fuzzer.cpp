@@ -2,11 +2,14 @@
 // input, one whole-text call gives exactly what the naive reference masker
 // gives, and streaming the same text in those chunks (outputs in order, then
 // the held-back bytes) gives exactly the whole-text output.  Held-back bytes
-// never outgrow the longest secret.
+// never outgrow the longest secret.  The secrets may be registered in two
+// batches with a build after each; the text is then also masked between
+// the builds, against the reference for the first batch.
 //
 // Input: a header byte (max_stars choice, alphabet, secret count), the
-// secrets as length-prefixed strings, a count and list of chunk lengths
-// (used round-robin; 0 is an empty chunk), then the text.
+// number of secrets in the first batch, the secrets as length-prefixed
+// strings, a count and list of chunk lengths (used round-robin; 0 is an
+// empty chunk), then the text.
 
 #include <algorithm>
 #include <cstdint>
@@ -68,6 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const std::uint64_t max_stars = max_stars_from(header & 0x0F);
   const bool narrow = (header & 0x10) != 0;
   const std::size_t secret_count = 1 + (header >> 5) % MAX_SECRETS;
+  // All of them (no second batch) as often as any other split.
+  const std::size_t first_batch = input.below(secret_count + 1);
 
   std::vector<std::string> secrets;
   std::size_t longest = 0;
@@ -88,10 +93,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
   hush_masker *masker = hush_new();
   FUZZ_CHECK(masker != nullptr);
-  for (const std::string &secret : secrets) {
-    FUZZ_CHECK(hush_insert(masker, reinterpret_cast<const std::uint8_t *>(secret.data()), secret.size()) == 0);
+  auto insert_and_build = [&](std::size_t from, std::size_t to) {
+    for (std::size_t s = from; s < to; ++s) {
+      const auto *bytes = reinterpret_cast<const std::uint8_t *>(secrets[s].data());
+      FUZZ_CHECK(hush_insert(masker, bytes, secrets[s].size()) == 0);
+    }
+    FUZZ_CHECK(hush_build(masker) == 0);
+  };
+  if (first_batch < secrets.size()) {
+    insert_and_build(0, first_batch);
+    const std::vector<std::string> registered(secrets.begin(),
+                                              secrets.begin() + static_cast<std::ptrdiff_t>(first_batch));
+    const std::string expected = hush::testing::reference_mask(registered, text, max_stars).output;
+    FUZZ_CHECK(mask(masker, text, max_stars, false) == expected);
   }
-  FUZZ_CHECK(hush_build(masker) == 0);
+  insert_and_build(first_batch < secrets.size() ? first_batch : 0, secrets.size());
 
   const std::string whole = mask(masker, text, max_stars, false);
   FUZZ_CHECK(whole == hush::testing::reference_mask(secrets, text, max_stars).output);

@@ -17,9 +17,10 @@ def sized(data: bytes, modulus: int) -> bytes:
     return bytes([len(data)]) + data
 
 
-def differential(max_stars_choice, narrow, secrets, chunk_lengths, text):
+def differential(max_stars_choice, narrow, secrets, chunk_lengths, text, first_batch=None):
     header = max_stars_choice | (0x10 if narrow else 0) | ((len(secrets) - 1) << 5)
-    body = b"".join(sized(s, 13) for s in secrets)
+    body = bytes([len(secrets) if first_batch is None else first_batch])
+    body += b"".join(sized(s, 13) for s in secrets)
     body += bytes([len(chunk_lengths)]) + bytes(chunk_lengths)
     return bytes([header]) + body + text
 
@@ -31,8 +32,8 @@ def sequence_insert(secret, modulus):
 SEEDS = {
     "differential_fuzzer": {
         "overlapping_runs": differential(2, False, [b"abc", b"abab"], [1, 0, 2], b"xxabcxxababab abcd"),
-        "nested_secret": differential(3, False, [b"abcd", b"bc"], [2], b"abce xbcx abcd"),
-        "chained_runs": differential(2, False, [b"abc", b"cde", b"efg"], [1], b"xabcdefgx"),
+        "nested_secret": differential(3, False, [b"abcd", b"bc"], [2], b"abce xbcx abcd", first_batch=0),
+        "chained_runs": differential(2, False, [b"abc", b"cde", b"efg"], [1], b"xabcdefgx", first_batch=1),
         "any_byte_value": differential(15, False, [b"\x00\xff", b"\xff\xff\xff"], [3, 1],
                                        b"\x00\xff\xff\xff\x00\x00\xff"),
         "narrow_removal": differential(0, True, [b"aab", b"ab", b"bca", b"c"], [0, 5, 1],
