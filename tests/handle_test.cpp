@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "mask/prefilter.h"
 #include "support/masker_access.h"
 #include "support/recording_allocator.h"
 
@@ -51,11 +52,14 @@ TEST(Handle, DestroyReleasesCarryOverThenEdgeSetsInNodeOrderThenArray) {
   const std::uint64_t capacity = masker.node_capacity;
   const void *table = edge_table_of(masker.nodes[0]);
   const void *list = edge_list_of(masker.nodes[*node_of(masker, "a")]);
+  const void *prefilter = masker.prefilter;
+  ASSERT_NE(prefilter, nullptr);
   allocator.clear_calls();
   hush_destroy(handle.release());
 
+  // The prefilter, an acceleration beside the automaton, goes last.
   const std::vector<AllocatorCall> &calls = allocator.calls;
-  ASSERT_EQ(calls.size(), 4u);
+  ASSERT_EQ(calls.size(), 5u);
   for (const AllocatorCall &call : calls) EXPECT_EQ(call.op, Op::free);
   EXPECT_EQ(calls[0].block, reminder);
   EXPECT_EQ(calls[0].len, 1u);
@@ -69,6 +73,8 @@ TEST(Handle, DestroyReleasesCarryOverThenEdgeSetsInNodeOrderThenArray) {
   EXPECT_EQ(calls[3].block, array);
   EXPECT_EQ(calls[3].len, capacity * sizeof(Node));
   EXPECT_EQ(calls[3].align_exp, ALIGN_ARRAY);
+  EXPECT_EQ(calls[4].block, prefilter);
+  EXPECT_EQ(calls[4].align_exp, ALIGN_PREFILTER);
   EXPECT_TRUE(allocator.errors.empty());
 }
 

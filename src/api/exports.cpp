@@ -13,6 +13,7 @@
 #include "automaton/node_store.h"
 #include "mask/carry_over.h"
 #include "mask/mask_pass.h"
+#include "mask/prefilter.h"
 
 namespace {
 // hush_new gives the array room for five records before the first growth.
@@ -46,15 +47,28 @@ HUSHMASK_API hush_masker *hush_new(void) noexcept {
   masker->reminder_len = 0;
   masker->state = 0;
   std::memset(masker->root_next, 0, sizeof(masker->root_next));
+  masker->prefilter = nullptr;
   return hush::to_handle(masker);
 }
 
 HUSHMASK_API int32_t hush_insert(hush_masker *handle, const uint8_t *secret, uint64_t len) noexcept {
-  return static_cast<int32_t>(hush::insert_secret(*hush::to_masker(handle), secret, len, HUSH_CALLER_ADDRESS()));
+  hush::Masker &masker = *hush::to_masker(handle);
+  const hush::CallerAddress caller = HUSH_CALLER_ADDRESS();
+  // The filter describes the secrets of the last build; from here on the
+  // walk uses the trie as it stands, without it.
+  if (len != 0) hush::drop_prefilter(masker, caller);
+  return static_cast<int32_t>(hush::insert_secret(masker, secret, len, caller));
 }
 
 HUSHMASK_API int32_t hush_build(hush_masker *handle) noexcept {
-  return static_cast<int32_t>(hush::complete_automaton(*hush::to_masker(handle), HUSH_CALLER_ADDRESS()));
+  hush::Masker &masker = *hush::to_masker(handle);
+  const hush::CallerAddress caller = HUSH_CALLER_ADDRESS();
+  hush::drop_prefilter(masker, caller);
+  const hush::Status status = hush::complete_automaton(masker, caller);
+  // Built from the completed automaton only; a handle without a filter
+  // masks the same, so its absence is never a failure.
+  if (!hush::failed(status)) hush::build_prefilter(masker, caller);
+  return static_cast<int32_t>(status);
 }
 
 HUSHMASK_API int32_t hush_mask(hush_masker *handle, const uint8_t *text, uint64_t text_len, uint64_t max_stars,
@@ -90,6 +104,7 @@ HUSHMASK_API void hush_destroy(hush_masker *handle) noexcept {
   const hush::CallerAddress caller = HUSH_CALLER_ADDRESS();
   hush::drop_reminder(masker, caller);
   hush::release_nodes(masker, caller);
+  hush::drop_prefilter(masker, caller);
   std::free(&masker);
 }
 

@@ -13,6 +13,8 @@ struct hush_masker;
 
 namespace hush {
 
+struct Prefilter;  // mask/prefilter.h
+
 struct Masker {
   Allocator allocator;         // source of every block obtained after creation
   Node *nodes;                 // the trie; index 0 is the root
@@ -29,6 +31,9 @@ struct Masker {
   std::uint64_t reminder_len;
   std::uint64_t state;         // node at which the walk stands
   NodeIndex root_next[256];    // the root's transitions; 0 leads back to the root
+  // Acceleration beside the automaton: built by hush_build, dropped by
+  // hush_insert, released by hush_destroy; null when the handle has none.
+  Prefilter *prefilter;
 };
 
 [[nodiscard]] inline Masker *to_masker(hush_masker *handle) noexcept { return reinterpret_cast<Masker *>(handle); }

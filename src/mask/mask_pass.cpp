@@ -1,9 +1,11 @@
 #include "mask/mask_pass.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "alloc/size_math.h"
 #include "mask/carry_over.h"
+#include "mask/prefilter.h"
 
 namespace hush {
 namespace {
@@ -127,6 +129,11 @@ void flush(Output &out, const std::uint8_t *text, std::uint64_t end) noexcept {
   apply_match(run, out.buffer, out.p, index, len, max_stars);
 }
 
+// One automaton step from any node.
+inline NodeIndex step(const Node *nodes, const NodeIndex *root_next, NodeIndex state, std::uint8_t byte) noexcept {
+  return state == 0 ? root_next[byte] : inner_transition(nodes, root_next, state, byte);
+}
+
 // The walk over the whole chunk from `state`; returns the node it stops at.
 // Only the node reached is examined: it stands for the longest trie path
 // ending at the byte, so every reported match begins at or after the first
@@ -147,6 +154,47 @@ NodeIndex walk(const Masker &masker, NodeIndex state, const std::uint8_t *text, 
     const Node &reached = nodes[state];
     if (reached.pattern_id != 0) take_match(out, run, text, i, reached.pattern_len, max_stars);
     ++i;
+  }
+  return state;
+}
+
+// The same walk, jumping from where the trie path under way begins to the
+// next position the prefilter reports (see mask/prefilter.h for why the
+// state after the jump is exact).  `searched_to` is the first index the
+// filter has not yet cleared: positions before it are known either to be no
+// candidates or to be the candidate found last.  A search starts where the
+// current path begins, and only once that lies at or after `searched_to`,
+// so each stretch of text is searched once.  Indices before the chunk (a
+// path carried over from the previous call) cannot be searched: the walk
+// goes on byte by byte until its path lies inside the chunk.
+NodeIndex walk_filtered(const Masker &masker, const Prefilter &filter, NodeIndex state, const std::uint8_t *text,
+                        std::uint64_t text_len, std::uint64_t max_stars, Output &out, RunBookkeeping &run) noexcept {
+  const Node *nodes = masker.nodes;
+  const NodeIndex *root_next = masker.root_next;
+  const std::uint64_t reach = filter.window - 1u;  // bytes re-walked before a candidate
+  // Positions from `limit` on have no whole window in the chunk: candidates.
+  const std::uint64_t limit = text_len > reach ? text_len - reach : 0;
+  std::uint64_t searched_to = 0;
+  std::uint64_t depth = nodes[state].depth;
+  for (std::uint64_t i = 0; i < text_len; ++i) {
+    if (i >= searched_to + depth) {
+      const std::uint64_t path_start = i - depth;
+      const std::uint64_t next = path_start < limit ? filter.search(filter, text, path_start, limit) : path_start;
+      if (next > i && next - i >= reach) {
+        state = 0;
+        for (std::uint64_t p = next - reach; p < next; ++p) {
+          state = step(nodes, root_next, state, text[p]);
+          assert(nodes[state].pattern_id == 0 && "a secret ending here would begin at a skipped position");
+        }
+        i = next;
+        if (i == text_len) break;  // one-byte windows: no candidate left in the chunk
+      }
+      searched_to = next + 1;
+    }
+    state = step(nodes, root_next, state, text[i]);
+    const Node &reached = nodes[state];
+    depth = reached.depth;
+    if (reached.pattern_id != 0) take_match(out, run, text, i, reached.pattern_len, max_stars);
   }
   return state;
 }
@@ -172,7 +220,10 @@ Status mask_text(Masker &masker, const std::uint8_t *text, std::uint64_t text_le
 
   RunBookkeeping run{masker.last_match_end, masker.last_match_len, masker.run_len};
   Output output{buffer, carried, 0};
-  const NodeIndex state = walk(masker, static_cast<NodeIndex>(masker.state), text, text_len, max_stars, output, run);
+  const auto start = static_cast<NodeIndex>(masker.state);
+  const NodeIndex state = masker.prefilter != nullptr
+                              ? walk_filtered(masker, *masker.prefilter, start, text, text_len, max_stars, output, run)
+                              : walk(masker, start, text, text_len, max_stars, output, run);
   if (output.copied < text_len) flush(output, text, text_len);
   const std::uint64_t p = output.p;
 

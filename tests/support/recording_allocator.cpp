@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "api/masker.h"
+#include "mask/prefilter.h"
 
 namespace hush::testing {
 
@@ -12,6 +13,9 @@ void RecordingAllocator::install(hush_masker *masker) {
   Masker &record = *to_masker(masker);
   record.allocator = interface();
   if (record.node_capacity != 0) live_[record.nodes] = {record.node_capacity * sizeof(Node), ALIGN_ARRAY};
+  // A prefilter built before is adopted too, so that dropping it later
+  // (a rebuild, an insertion) is no accounting error.
+  if (record.prefilter != nullptr) live_[record.prefilter] = {record.prefilter->block_len, ALIGN_PREFILTER};
 }
 
 void RecordingAllocator::fail_request(std::uint64_t k) { fail_once_.insert(requests_ + k); }

@@ -1,0 +1,118 @@
+#pragma once
+// The prefilter: an acceleration structure beside the completed automaton
+// that lets the masking pass jump over text in which no secret can begin.
+//
+// It looks at windows of `window` bytes, w, chosen no longer than the
+// shortest secret.  Position j of a chunk is a candidate when
+// text[j .. j+w) equals the first w bytes of some secret; the filter may
+// report more positions than those (false positives only cost time), never
+// fewer.  Positions whose window does not fit in the chunk are candidates
+// by definition: their bytes cannot be seen yet.
+//
+// Why the walk may jump.  After index k the walk stands at the node of the
+// longest suffix of the text that is a trie path.  A path that begins at a
+// non-candidate position j is shorter than w: a path of w or more bytes
+// begins with the first w bytes of some secret, which would make j a
+// candidate.  Paths never begin earlier than the one under way: if the
+// walk's path at index i begins at s = i - depth, every later path begins
+// at s or after.  So when no position in [s, k) is a candidate, the path at
+// k begins at k - w + 1 or later, and walking from the root over
+// text[k-w+1 .. k) reaches exactly the state a byte-by-byte walk has at k.
+// No match ends in the skipped stretch or in those w - 1 bytes (it would
+// begin at a candidate), the run bookkeeping counts chunk indices and sees
+// the same matches, and since the last w - 1 positions of a chunk count as
+// candidates, its last bytes are always walked: the final state, and with
+// it the carry-over, is the byte-by-byte one.  The re-walk keeps the state
+// exact at every byte the walk visits.  (With w no longer than the shortest
+// secret a state that skipped it would differ only by a path shorter than
+// w that can never complete a secret, so no output would change either;
+// where windows are longer than some secret it is what keeps a secret
+// nested in a partial match from being reported, as with secrets 'xyz' and
+// 'y' and the text 'xyw'.)
+//
+// The filter is built by hush_build after completion, dropped by every
+// hush_insert (the walk then uses the trie as it stands) and released by
+// hush_destroy after the node array.  Its one block comes from the
+// Masker's allocator; when that block cannot be obtained the handle simply
+// has no filter and masks as before.
+
+#include <cstdint>
+
+#include "alloc/allocator.h"
+#include "api/masker.h"
+
+namespace hush {
+
+// 64-byte alignment: each nibble table is one aligned 16-byte load and the
+// bitset starts on a cache line.
+inline constexpr std::uint8_t ALIGN_PREFILTER = 6;
+
+inline constexpr unsigned NIBBLE_WINDOW_MAX = 3;
+inline constexpr unsigned BITSET_WINDOW_MAX = 4;
+
+// The two filters.  `nibble` keeps eight buckets of windows as per-byte
+// nibble tables, tested 16 to 64 positions at a time with a byte shuffle;
+// it suits a handful of windows.  `bitset` keeps one bit per hashed window
+// (exact for windows of one or two bytes) and suits many.
+enum class PrefilterKind : std::uint8_t { nibble = 0, bitset = 1 };
+
+// Instruction sets a kernel may be written for, in order of preference.
+enum class PrefilterKernel : std::uint8_t { scalar = 0, ssse3 = 1, avx2 = 2, avx512 = 3 };
+inline constexpr unsigned PREFILTER_KERNELS = 4;
+
+struct Prefilter;
+
+// The first candidate position in [from, limit), or `limit` when there is
+// none.  Requires from < limit; reads text[from .. limit + window - 1) and
+// nothing else.
+using CandidateSearch = std::uint64_t (*)(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                          std::uint64_t limit) noexcept;
+
+// The block's header.  A bitset filter's words follow it directly.
+struct alignas(64) Prefilter {
+  // Nibble filter: bit b of low[o][n] is set when a window of bucket b has
+  // a byte with low nibble n at offset o; high[] likewise for the high
+  // nibble.  A position passes when, for some bucket, every offset's byte
+  // passes both tables.
+  std::uint8_t nibble_low[NIBBLE_WINDOW_MAX][16];
+  std::uint8_t nibble_high[NIBBLE_WINDOW_MAX][16];
+  CandidateSearch search;      // the kernel in use
+  std::uint64_t block_len;     // bytes of the whole block, for its release
+  // Bitset filter: a window's bytes, read little-endian into a word w,
+  // select bit (w * hash_multiplier mod 2^32) >> hash_shift.  Windows of up
+  // to two bytes use multiplier 1 and shift 0: one bit per window value.
+  std::uint32_t hash_multiplier;
+  std::uint32_t hash_shift;
+  std::uint64_t bitset_words;  // 64-bit words after the header
+  PrefilterKind kind;
+  PrefilterKernel kernel;
+  std::uint8_t window;         // w, 1 to NIBBLE_WINDOW_MAX or BITSET_WINDOW_MAX
+};
+static_assert(sizeof(Prefilter) % 64 == 0, "the bitset after the header starts on a cache line");
+
+[[nodiscard]] inline const std::uint64_t *bitset_of(const Prefilter &filter) noexcept {
+  return reinterpret_cast<const std::uint64_t *>(&filter + 1);
+}
+[[nodiscard]] inline std::uint64_t *bitset_of(Prefilter &filter) noexcept {
+  return reinterpret_cast<std::uint64_t *>(&filter + 1);
+}
+
+// Builds the filter from the completed automaton, or leaves the handle
+// without one when it would not pay or its block cannot be obtained; never
+// fails.  Expects no filter in place.
+void build_prefilter(Masker &masker, CallerAddress caller) noexcept;
+
+// Releases the filter, if any.
+void drop_prefilter(Masker &masker, CallerAddress caller) noexcept;
+
+// Kernel choice, made in one place (prefilter_dispatch.cpp).  The search of
+// `kernel` for filters of `kind`, or null when this build or this CPU
+// cannot run it.
+[[nodiscard]] CandidateSearch prefilter_search(PrefilterKind kind, PrefilterKernel kernel) noexcept;
+// The fastest kernel for `kind` that this CPU runs.
+[[nodiscard]] PrefilterKernel best_prefilter_kernel(PrefilterKind kind) noexcept;
+// For tests: makes `filter` search with `kernel`; false (and nothing
+// changed) when that kernel cannot run here.
+bool force_prefilter_kernel(Prefilter &filter, PrefilterKernel kernel) noexcept;
+
+}  // namespace hush

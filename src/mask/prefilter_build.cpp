@@ -1,0 +1,202 @@
+// Building the prefilter from the completed automaton, choosing its kind,
+// and releasing it.  Only reads the automaton.
+
+#include <cstring>
+
+#include "mask/prefilter.h"
+#include "mask/prefilter_kernels.h"
+
+namespace hush {
+namespace {
+
+// The nibble filter keeps up to this many windows.  With eight buckets a
+// bucket then holds at most two, and a byte passes a bucket's tables for at
+// most 2 x 2 of 256 nibble pairs per offset.
+constexpr std::uint64_t NIBBLE_MAX_WINDOWS = 16;
+constexpr unsigned NIBBLE_BUCKETS = 8;
+
+// Bitset of hashed windows: about this many bits per window, so that about
+// 1 in 32 positions passes by collision, within the bounds below (512 bytes
+// to 256 KiB, the size of a core's second-level cache share).
+constexpr std::uint64_t BITSET_BITS_PER_WINDOW = 1024;
+constexpr unsigned BITSET_MIN_LOG2 = 12;
+constexpr unsigned BITSET_MAX_LOG2 = 23;
+constexpr std::uint32_t HASH_MULTIPLIER = 0x9E3779B1u;  // 2^32 / golden ratio, odd
+
+// A filter that passes more than this share of all windows costs more than
+// its skips save: the handle then masks without one.
+constexpr std::uint64_t MAX_FILL_NUMERATOR = 1;
+constexpr std::uint64_t MAX_FILL_DENOMINATOR = 4;
+
+// Calls `visit` with the little-endian word of every trie path of exactly
+// `window` bytes below `node` (which stands `depth` bytes deep and has the
+// word `word` so far).  Recursion stops at depth `window`, at most 4.
+template <typename Visit>
+void for_each_window(const Masker &masker, NodeIndex node, unsigned depth, unsigned window, std::uint32_t word,
+                     Visit &visit) noexcept {
+  if (depth == window) {
+    visit(word);
+    return;
+  }
+  const Node &record = masker.nodes[node];
+  auto descend = [&](unsigned key, NodeIndex child) {
+    for_each_window(masker, child, depth + 1, window, word | static_cast<std::uint32_t>(key) << (8 * depth), visit);
+  };
+  switch (record.edge_kind & 3) {
+    case EDGE_SINGLE:
+      descend(single_edge_key(record.edges), single_edge_target(record.edges));
+      break;
+    case EDGE_LIST: {
+      const EdgeList &list = *edge_list_of(record);
+      for (unsigned slot = 0; slot < list.count; ++slot) descend(list.keys[slot], list.targets[slot]);
+      break;
+    }
+    case EDGE_TABLE: {
+      const EdgeTable &table = *edge_table_of(record);
+      for (unsigned key = 0; key < 256; ++key) {
+        if (table.targets[key] != 0) descend(key, table.targets[key]);
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+// Length of the shortest secret, 0 when there is none.
+std::uint64_t shortest_secret(const Masker &masker) noexcept {
+  std::uint64_t shortest = 0;
+  for (std::uint64_t index = 1; index < masker.node_count; ++index) {
+    const Node &node = masker.nodes[index];
+    if (node.pattern_id != 0 && (shortest == 0 || node.pattern_len < shortest)) shortest = node.pattern_len;
+  }
+  return shortest;
+}
+
+std::uint64_t count_windows(const Masker &masker, unsigned window) noexcept {
+  std::uint64_t count = 0;
+  auto visit = [&](std::uint32_t) { ++count; };
+  for_each_window(masker, 0, 0, window, 0, visit);
+  return count;
+}
+
+// Window words in the order of their bytes (first byte most significant),
+// so that neighbours, which share leading bytes, share a bucket.
+std::uint32_t byte_order_key(std::uint32_t word) noexcept { return __builtin_bswap32(word); }
+
+Prefilter *obtain_block(const Masker &masker, std::uint64_t bitset_words, CallerAddress caller) noexcept {
+  const std::uint64_t block_len = sizeof(Prefilter) + bitset_words * sizeof(std::uint64_t);
+  const Allocator allocator = masker.allocator;
+  void *block = allocator.vtable->alloc(allocator.context, block_len, ALIGN_PREFILTER, caller);
+  if (block == nullptr) return nullptr;
+  std::memset(block, 0, block_len);
+  auto *filter = static_cast<Prefilter *>(block);
+  filter->block_len = block_len;
+  filter->bitset_words = bitset_words;
+  return filter;
+}
+
+Prefilter *build_nibble(const Masker &masker, unsigned window, std::uint64_t count, CallerAddress caller) noexcept {
+  std::uint32_t windows[NIBBLE_MAX_WINDOWS];
+  std::uint64_t filled = 0;
+  auto collect = [&](std::uint32_t word) { windows[filled++] = word; };
+  for_each_window(masker, 0, 0, window, 0, collect);
+  // Insertion sort by byte order; at most 16 entries.
+  for (std::uint64_t i = 1; i < count; ++i) {
+    const std::uint32_t word = windows[i];
+    std::uint64_t j = i;
+    for (; j > 0 && byte_order_key(windows[j - 1]) > byte_order_key(word); --j) windows[j] = windows[j - 1];
+    windows[j] = word;
+  }
+
+  Prefilter *filter = obtain_block(masker, 0, caller);
+  if (filter == nullptr) return nullptr;
+  filter->kind = PrefilterKind::nibble;
+  filter->window = static_cast<std::uint8_t>(window);
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const auto bucket_bit = static_cast<std::uint8_t>(1u << (i * NIBBLE_BUCKETS / count));
+    for (unsigned o = 0; o < window; ++o) {
+      const auto byte = static_cast<std::uint8_t>(windows[i] >> (8 * o));
+      filter->nibble_low[o][byte & 15] |= bucket_bit;
+      filter->nibble_high[o][byte >> 4] |= bucket_bit;
+    }
+  }
+  return filter;
+}
+
+unsigned ceil_log2(std::uint64_t value) noexcept {
+  unsigned log = 0;
+  while (log < 63 && (std::uint64_t{1} << log) < value) ++log;
+  return log;
+}
+
+Prefilter *build_bitset(const Masker &masker, unsigned window, CallerAddress caller) noexcept {
+  unsigned log2_bits = 8 * window;  // one bit per window value for windows of one or two bytes
+  std::uint32_t multiplier = 1;
+  std::uint32_t shift = 0;
+  if (window > 2) {
+    const std::uint64_t count = count_windows(masker, window);
+    log2_bits = ceil_log2(count * BITSET_BITS_PER_WINDOW);
+    if (log2_bits < BITSET_MIN_LOG2) log2_bits = BITSET_MIN_LOG2;
+    if (log2_bits > BITSET_MAX_LOG2) log2_bits = BITSET_MAX_LOG2;
+    multiplier = HASH_MULTIPLIER;
+    shift = 32 - log2_bits;
+  }
+  const std::uint64_t bits = std::uint64_t{1} << log2_bits;
+  Prefilter *filter = obtain_block(masker, (bits + 63) / 64, caller);
+  if (filter == nullptr) return nullptr;
+  filter->kind = PrefilterKind::bitset;
+  filter->window = static_cast<std::uint8_t>(window);
+  filter->hash_multiplier = multiplier;
+  filter->hash_shift = shift;
+  std::uint64_t *words = bitset_of(*filter);
+  auto insert = [&](std::uint32_t word) {
+    const std::uint32_t bit = static_cast<std::uint32_t>(word * multiplier) >> shift;
+    words[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+  };
+  for_each_window(masker, 0, 0, window, 0, insert);
+  return filter;
+}
+
+// Share of set bits above the limit: most positions would pass.
+bool too_full(const Prefilter &filter) noexcept {
+  std::uint64_t set = 0;
+  const std::uint64_t *words = bitset_of(filter);
+  for (std::uint64_t i = 0; i < filter.bitset_words; ++i) set += static_cast<std::uint64_t>(__builtin_popcountll(words[i]));
+  const std::uint64_t bits = filter.bitset_words * 64;
+  return set * MAX_FILL_DENOMINATOR > bits * MAX_FILL_NUMERATOR;
+}
+
+}  // namespace
+
+void build_prefilter(Masker &masker, CallerAddress caller) noexcept {
+  const std::uint64_t shortest = shortest_secret(masker);
+  if (shortest == 0) return;
+
+  Prefilter *filter = nullptr;
+  const unsigned nibble_window = shortest < NIBBLE_WINDOW_MAX ? static_cast<unsigned>(shortest) : NIBBLE_WINDOW_MAX;
+  const std::uint64_t nibble_windows = count_windows(masker, nibble_window);
+  if (nibble_windows <= NIBBLE_MAX_WINDOWS && best_prefilter_kernel(PrefilterKind::nibble) != PrefilterKernel::scalar) {
+    filter = build_nibble(masker, nibble_window, nibble_windows, caller);
+  } else {
+    const unsigned window = shortest < BITSET_WINDOW_MAX ? static_cast<unsigned>(shortest) : BITSET_WINDOW_MAX;
+    filter = build_bitset(masker, window, caller);
+    if (filter != nullptr && too_full(*filter)) {
+      masker.allocator.vtable->free(masker.allocator.context, filter, filter->block_len, ALIGN_PREFILTER, caller);
+      filter = nullptr;
+    }
+  }
+  if (filter == nullptr) return;
+  filter->kernel = best_prefilter_kernel(filter->kind);
+  filter->search = prefilter_search(filter->kind, filter->kernel);
+  masker.prefilter = filter;
+}
+
+void drop_prefilter(Masker &masker, CallerAddress caller) noexcept {
+  Prefilter *filter = masker.prefilter;
+  if (filter == nullptr) return;
+  masker.prefilter = nullptr;
+  masker.allocator.vtable->free(masker.allocator.context, filter, filter->block_len, ALIGN_PREFILTER, caller);
+}
+
+}  // namespace hush

@@ -1,0 +1,74 @@
+#pragma once
+// The candidate searches, one set per instruction set, each in its own
+// file; prefilter_dispatch.cpp is the only place that picks among them.
+// Every kernel of one kind reports exactly the same positions; only the
+// number of positions tested at once differs.
+
+#include <cstdint>
+
+#include "mask/prefilter.h"
+
+namespace hush {
+
+// A window's bytes as a little-endian word, the form both the build and the
+// bitset kernels hash.  Compilers turn these into single loads.
+[[nodiscard]] inline std::uint32_t load_le32(const std::uint8_t *bytes) noexcept {
+  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+[[nodiscard]] inline std::uint64_t load_le64(const std::uint8_t *bytes) noexcept {
+  return static_cast<std::uint64_t>(load_le32(bytes)) | static_cast<std::uint64_t>(load_le32(bytes + 4)) << 32;
+}
+
+// The window word of the `window` bytes at `bytes`, read one by one: for
+// the last positions of a chunk, where a 4-byte load would pass its end.
+[[nodiscard]] inline std::uint32_t window_word(const std::uint8_t *bytes, unsigned window) noexcept {
+  std::uint32_t word = 0;
+  for (unsigned o = 0; o < window; ++o) word |= static_cast<std::uint32_t>(bytes[o]) << (8 * o);
+  return word;
+}
+
+[[nodiscard]] inline std::uint32_t window_mask(unsigned window) noexcept {
+  return window >= 4 ? 0xFFFFFFFFu : (std::uint32_t{1} << (8 * window)) - 1;
+}
+
+[[nodiscard]] inline bool bitset_holds(const Prefilter &filter, std::uint32_t word) noexcept {
+  const std::uint32_t bit = static_cast<std::uint32_t>(word * filter.hash_multiplier) >> filter.hash_shift;
+  return ((bitset_of(filter)[bit >> 6] >> (bit & 63)) & 1) != 0;
+}
+
+// Whether the nibble tables pass the window at `bytes` (scalar form, also
+// the tail of the vector kernels).
+[[nodiscard]] inline bool nibble_passes(const Prefilter &filter, const std::uint8_t *bytes) noexcept {
+  unsigned buckets = 0xFF;
+  for (unsigned o = 0; o < filter.window; ++o) {
+    buckets &= static_cast<unsigned>(filter.nibble_low[o][bytes[o] & 15] & filter.nibble_high[o][bytes[o] >> 4]);
+  }
+  return buckets != 0;
+}
+
+std::uint64_t search_nibble_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                   std::uint64_t limit) noexcept;
+std::uint64_t search_bitset_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                   std::uint64_t limit) noexcept;
+
+// Vector kernels exist for x86 only.  Defining HUSH_PREFILTER_PORTABLE_ONLY
+// builds the portable kernels alone, as on any other architecture, so that
+// path can be compiled and tested here.
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(HUSH_PREFILTER_PORTABLE_ONLY)
+#define HUSH_PREFILTER_X86 1
+std::uint64_t search_nibble_ssse3(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                  std::uint64_t limit) noexcept;
+std::uint64_t search_nibble_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                 std::uint64_t limit) noexcept;
+std::uint64_t search_nibble_avx512(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                   std::uint64_t limit) noexcept;
+std::uint64_t search_bitset_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                 std::uint64_t limit) noexcept;
+std::uint64_t search_bitset_avx512(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                   std::uint64_t limit) noexcept;
+#else
+#define HUSH_PREFILTER_X86 0
+#endif
+
+}  // namespace hush

@@ -1,0 +1,68 @@
+// The portable kernels: every build has them, and they are what runs where
+// no vector kernel can.
+
+#include "mask/prefilter_kernels.h"
+
+namespace hush {
+
+std::uint64_t search_nibble_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                   std::uint64_t limit) noexcept {
+  for (std::uint64_t p = from; p < limit; ++p) {
+    if (nibble_passes(filter, text + p)) return p;
+  }
+  return limit;
+}
+
+namespace {
+
+// One position's test without a branch: bit 0 of the result.
+struct BitsetProbe {
+  const std::uint64_t *words;
+  std::uint32_t multiplier;
+  std::uint32_t shift;
+  [[nodiscard]] std::uint64_t operator()(std::uint32_t word) const noexcept {
+    const std::uint32_t bit = static_cast<std::uint32_t>(word * multiplier) >> shift;
+    return words[bit >> 6] >> (bit & 63);
+  }
+};
+
+template <unsigned WINDOW>
+std::uint64_t bitset_search(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                            std::uint64_t limit) noexcept {
+  const BitsetProbe probe{bitset_of(filter), filter.hash_multiplier, filter.hash_shift};
+  const std::uint32_t mask = window_mask(WINDOW);
+  const std::uint64_t text_end = limit + WINDOW - 1;
+  std::uint64_t p = from;
+  // Eight positions a round from two 8-byte loads (bytes p .. p+11), tested
+  // without a branch each; a hit is then located one position at a time.
+  while (limit - p >= 8 && text_end - p >= 12) {
+    const std::uint64_t low = load_le64(text + p);
+    const std::uint64_t high = load_le64(text + p + 4);
+    const std::uint64_t hits =
+        probe(static_cast<std::uint32_t>(low) & mask) | probe(static_cast<std::uint32_t>(low >> 8) & mask) |
+        probe(static_cast<std::uint32_t>(low >> 16) & mask) | probe(static_cast<std::uint32_t>(low >> 24) & mask) |
+        probe(static_cast<std::uint32_t>(high) & mask) | probe(static_cast<std::uint32_t>(high >> 8) & mask) |
+        probe(static_cast<std::uint32_t>(high >> 16) & mask) | probe(static_cast<std::uint32_t>(high >> 24) & mask);
+    if ((hits & 1) != 0) break;
+    p += 8;
+  }
+  for (; p < limit; ++p) {
+    const std::uint32_t word = text_end - p >= 4 ? load_le32(text + p) & mask : window_word(text + p, WINDOW);
+    if ((probe(word) & 1) != 0) return p;
+  }
+  return limit;
+}
+
+}  // namespace
+
+std::uint64_t search_bitset_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                   std::uint64_t limit) noexcept {
+  switch (filter.window) {
+    case 1: return bitset_search<1>(filter, text, from, limit);
+    case 2: return bitset_search<2>(filter, text, from, limit);
+    case 3: return bitset_search<3>(filter, text, from, limit);
+    default: return bitset_search<4>(filter, text, from, limit);
+  }
+}
+
+}  // namespace hush

@@ -1,0 +1,393 @@
+// The prefilter: which filter a secret set gets, every kernel against the
+// portable one and against the windows themselves, and masking with long
+// skipped stretches compared with the reference masker and with the same
+// automaton walked byte by byte, for every kernel this CPU runs.  Texts use
+// a large alphabet with rare secret material, so most bytes are skipped.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <set>
+
+#include "mask/prefilter.h"
+#include "support/masker_access.h"
+#include "support/recording_allocator.h"
+#include "support/reference_masker.h"
+
+namespace hush::testing {
+namespace {
+
+const char *kernel_name(PrefilterKernel kernel) {
+  switch (kernel) {
+    case PrefilterKernel::scalar: return "scalar";
+    case PrefilterKernel::ssse3: return "ssse3";
+    case PrefilterKernel::avx2: return "avx2";
+    case PrefilterKernel::avx512: return "avx512";
+  }
+  return "?";
+}
+
+std::vector<PrefilterKernel> kernels_for(PrefilterKind kind) {
+  std::vector<PrefilterKernel> kernels;
+  for (unsigned rank = 0; rank < PREFILTER_KERNELS; ++rank) {
+    const auto kernel = static_cast<PrefilterKernel>(rank);
+    if (prefilter_search(kind, kernel) != nullptr) kernels.push_back(kernel);
+  }
+  return kernels;
+}
+
+// Runs `check` once per kernel the CPU runs for the handle's filter, with
+// that kernel in force (once, with no filter, when the handle has none).
+template <typename Check>
+void for_each_kernel(const Handle &handle, Check check) {
+  Prefilter *filter = internals(handle).prefilter;
+  if (filter == nullptr) {
+    check("no filter");
+    return;
+  }
+  const PrefilterKernel chosen = filter->kernel;
+  for (PrefilterKernel kernel : kernels_for(filter->kind)) {
+    ASSERT_TRUE(force_prefilter_kernel(*filter, kernel));
+    check(kernel_name(kernel));
+  }
+  ASSERT_TRUE(force_prefilter_kernel(*filter, chosen));
+}
+
+Handle without_prefilter(const std::vector<Bytes> &secrets) {
+  Handle handle = make_built(secrets);
+  drop_prefilter(internals(handle), 0);
+  return handle;
+}
+
+// Printable ASCII, and now and then 0x00 or 0xFF.
+char random_byte(std::mt19937_64 &random) {
+  const std::uint64_t roll = random() % 200;
+  if (roll == 0) return '\0';
+  if (roll == 1) return '\xFF';
+  return static_cast<char>(0x20 + roll % 95);
+}
+
+Bytes random_bytes(std::mt19937_64 &random, std::size_t len) {
+  Bytes bytes(len, ' ');
+  for (char &byte : bytes) byte = random_byte(random);
+  return bytes;
+}
+
+std::size_t shortest(const std::vector<Bytes> &secrets) {
+  std::size_t result = SIZE_MAX;
+  for (const Bytes &secret : secrets) result = std::min(result, secret.size());
+  return result;
+}
+
+// --- which filter ----------------------------------------------------------
+
+TEST(Prefilter, EachKindOfSecretSetGetsItsFilter) {
+  std::mt19937_64 random(3);
+  auto secrets_of = [&](std::size_t count, std::size_t len) {
+    std::vector<Bytes> secrets;
+    for (std::size_t i = 0; i < count; ++i) secrets.push_back(random_bytes(random, len));
+    return secrets;
+  };
+  std::vector<Bytes> every_byte;
+  for (int byte = 0; byte < 256; byte += 2) every_byte.push_back(Bytes(1, static_cast<char>(byte)));
+  const bool vector_nibble = best_prefilter_kernel(PrefilterKind::nibble) != PrefilterKernel::scalar;
+
+  struct KindCase {
+    const char *name;
+    std::vector<Bytes> secrets;
+    bool few_windows;  // the nibble filter's share, where a vector kernel runs it
+  };
+  const std::vector<KindCase> cases = {
+      {"one secret", {"hunter2-password"}, true},
+      {"ten secrets", secrets_of(10, 12), true},
+      {"one-byte secret among long ones", {"token-123456", bytes({0})}, true},
+      {"two-byte secrets", {"ab", bytes({0xFF, 0})}, true},
+      {"forty secrets", secrets_of(40, 9), false},
+      {"a thousand secrets", secrets_of(1000, 16), false},
+      {"thirty three-byte secrets", secrets_of(30, 3), false},
+      {"thirty two-byte secrets", secrets_of(30, 2), false},
+  };
+  for (const KindCase &test : cases) {
+    Handle handle = make_built(test.secrets);
+    const Prefilter *filter = internals(handle).prefilter;
+    ASSERT_NE(filter, nullptr) << test.name;
+    const bool nibble = test.few_windows && vector_nibble;
+    EXPECT_EQ(filter->kind, nibble ? PrefilterKind::nibble : PrefilterKind::bitset) << test.name;
+    const std::size_t most = nibble ? NIBBLE_WINDOW_MAX : BITSET_WINDOW_MAX;
+    EXPECT_EQ(filter->window, std::min(most, shortest(test.secrets))) << test.name;
+    EXPECT_EQ(filter->kernel, best_prefilter_kernel(filter->kind)) << test.name;
+  }
+
+  // No filter: nothing to find, or a filter most bytes would pass.
+  EXPECT_EQ(internals(make_built({})).prefilter, nullptr);
+  EXPECT_EQ(internals(make_built(every_byte)).prefilter, nullptr);
+  Handle unbuilt = make_handle();
+  ASSERT_EQ(insert(unbuilt, "secret"), 0);
+  EXPECT_EQ(internals(unbuilt).prefilter, nullptr);
+}
+
+// --- kernels ---------------------------------------------------------------
+
+// Every kernel reports the same position as the portable one, and none
+// passes over a position whose window starts a secret.
+TEST(Prefilter, EveryKernelFindsWhatThePortableOneFinds) {
+  std::mt19937_64 random(5);
+  for (int round = 0; round < 200; ++round) {
+    std::vector<Bytes> secrets;
+    const std::size_t count = round % 3 == 0 ? 1 + random() % 12 : 1 + random() % 150;
+    const std::size_t min_len = 1 + random() % 5;
+    for (std::size_t i = 0; i < count; ++i) secrets.push_back(random_bytes(random, min_len + random() % 6));
+    Handle handle = make_built(secrets);
+    Prefilter *filter = internals(handle).prefilter;
+    if (filter == nullptr) continue;
+    const unsigned window = filter->window;
+    std::set<Bytes> windows;
+    for (const Bytes &secret : secrets) windows.insert(secret.substr(0, window));
+
+    // Filler with windows sprinkled in, at every offset of a vector block.
+    Bytes text = random_bytes(random, random() % 400);
+    for (std::size_t at = random() % 40; at + window <= text.size(); at += 1 + random() % 90) {
+      text.replace(at, window, *std::next(windows.begin(), static_cast<long>(random() % windows.size())));
+    }
+    if (text.size() < window) continue;
+    // A block of exactly the text's size, so that a sanitizer sees any read
+    // past its end.
+    const std::vector<std::uint8_t> exact(text.begin(), text.end());
+    const std::uint8_t *bytes = exact.data();
+    const std::uint64_t limit = text.size() - window + 1;
+    const CandidateSearch portable = prefilter_search(filter->kind, PrefilterKernel::scalar);
+    for (int trial = 0; trial < 20; ++trial) {
+      const std::uint64_t from = random() % limit;
+      const std::uint64_t to = from + 1 + random() % (limit - from);
+      const std::uint64_t expected = portable(*filter, bytes, from, to);
+      std::uint64_t first_window = from;
+      while (first_window < to && windows.count(text.substr(first_window, window)) == 0) ++first_window;
+      ASSERT_LE(expected, first_window) << "round " << round;
+      ASSERT_GE(expected, from);
+      for (PrefilterKernel kernel : kernels_for(filter->kind)) {
+        ASSERT_EQ(prefilter_search(filter->kind, kernel)(*filter, bytes, from, to), expected)
+            << kernel_name(kernel) << ", round " << round << ", from " << from << " to " << to;
+      }
+    }
+  }
+}
+
+// --- masking with skips ----------------------------------------------------
+
+struct Observed {
+  Bytes output;
+  Bytes held;
+  std::uint64_t state;
+  std::int64_t last_match_end;
+  std::uint64_t last_match_len;
+  std::uint64_t run_len;
+  bool operator==(const Observed &) const = default;
+  friend void PrintTo(const Observed &seen, std::ostream *os) {
+    *os << "output '" << seen.output << "', held '" << seen.held << "', state " << seen.state << ", last match end "
+        << seen.last_match_end << " len " << seen.last_match_len << ", run " << seen.run_len;
+  }
+};
+
+Observed observe_call(const Handle &handle, const Bytes &chunk, std::uint64_t max_stars) {
+  const MaskCall call = mask(handle, chunk, max_stars, true);
+  EXPECT_EQ(call.status, 0);
+  const Masker &masker = internals(handle);
+  return {call.output, reminder_of(handle), masker.state, masker.last_match_end, masker.last_match_len,
+          masker.run_len};
+}
+
+// Streams `text` cut at `cuts` through both handles and checks that every
+// call leaves the same output, held-back bytes and walk; returns the joined
+// output of the filtered handle.  Both handles start at the root.
+Bytes stream_both(const Handle &filtered, const Handle &plain, const Bytes &text, const std::vector<std::size_t> &cuts,
+                  std::uint64_t max_stars, const std::string &where) {
+  for (const Handle *handle : {&filtered, &plain}) EXPECT_EQ(mask(*handle, "", max_stars, false).status, 0);
+  Bytes joined;
+  std::size_t from = 0;
+  for (std::size_t c = 0; c <= cuts.size(); ++c) {
+    const std::size_t to = c < cuts.size() ? cuts[c] : text.size();
+    const Bytes chunk = text.substr(from, to - from);
+    const Observed got = observe_call(filtered, chunk, max_stars);
+    EXPECT_EQ(got, observe_call(plain, chunk, max_stars)) << where << ", chunk [" << from << ", " << to << ")";
+    joined += got.output;
+    from = to;
+  }
+  return joined + reminder_of(filtered);
+}
+
+struct SkipCase {
+  std::vector<Bytes> secrets;
+  Bytes text;
+  std::uint64_t max_stars;
+};
+
+// Secret sets of every filter kind and window; texts of printable filler
+// in which secrets, their prefixes (walks that go deep and fail) and
+// overlapping pairs appear now and then.
+SkipCase skip_case(std::mt19937_64 &random, int round) {
+  static const std::size_t set_sizes[] = {1, 2, 5, 12, 40, 300};
+  SkipCase result;
+  const std::size_t count = set_sizes[static_cast<std::size_t>(round % 6)];
+  const auto min_len = static_cast<std::size_t>(1 + (round / 6) % 5);
+  for (std::size_t i = 0; i < count; ++i) result.secrets.push_back(random_bytes(random, min_len + random() % 8));
+  const std::size_t target = 100 + random() % 400;
+  while (result.text.size() < target) {
+    result.text += random_bytes(random, random() % 120);
+    const Bytes &secret = result.secrets[random() % count];
+    switch (random() % 4) {
+      case 0: result.text += secret; break;
+      case 1: result.text += secret.substr(0, 1 + random() % secret.size()); break;
+      case 2: result.text += secret + secret.substr(random() % secret.size()); break;
+      default: break;
+    }
+  }
+  result.max_stars = random() % 6;
+  return result;
+}
+
+// (In the MaskReference suite, which the valgrind run leaves out: slow.)
+TEST(MaskReference, SkippingMasksLikeTheReferenceAndLeavesTheSameWalk) {
+  std::mt19937_64 random(9);
+  for (int round = 0; round < 90; ++round) {
+    const SkipCase test = skip_case(random, round);
+    const Bytes expected = reference_mask(test.secrets, test.text, test.max_stars).output;
+    Handle filtered = make_built(test.secrets);
+    Handle plain = without_prefilter(test.secrets);
+    for_each_kernel(filtered, [&](const char *kernel) {
+      const std::string where = std::string(kernel) + ", round " + std::to_string(round);
+      ASSERT_EQ(mask(filtered, test.text, test.max_stars, false).output, expected) << where;
+      // Cut at every position on some rounds, at a few elsewhere; then
+      // random sets of cuts, empty chunks included.
+      const std::size_t step = round % 5 == 0 ? 1 : 1 + test.text.size() / 16;
+      for (std::size_t cut = 0; cut <= test.text.size(); cut += step) {
+        ASSERT_EQ(stream_both(filtered, plain, test.text, {cut}, test.max_stars, where), expected) << where;
+      }
+      for (int trial = 0; trial < 4; ++trial) {
+        std::vector<std::size_t> cuts(1 + random() % 12);
+        for (std::size_t &cut : cuts) cut = random() % (test.text.size() + 1);
+        std::sort(cuts.begin(), cuts.end());
+        ASSERT_EQ(stream_both(filtered, plain, test.text, cuts, test.max_stars, where), expected) << where;
+      }
+    });
+  }
+}
+
+TEST(Prefilter, HandPickedSkips) {
+  const Bytes filler(300, '.');
+  struct HandCase {
+    const char *name;
+    std::vector<Bytes> secrets;
+    Bytes text;
+    std::uint64_t max_stars;
+    Bytes expected;
+  };
+  const std::vector<HandCase> cases = {
+      // The walk stands at 'xy' when 'y' comes by: 'y' is not reported.
+      {"nested secret inside a partial match after a skip", {"xyz", "y"}, filler + "xyw" + filler, 3,
+       filler + "xyw" + filler},
+      {"same, the short secret alone", {"xyz", "y"}, filler + "ayb" + filler, 3, filler + "a*b" + filler},
+      {"secret at the very end", {"secret"}, filler + "secret", 2, filler + "**"},
+      {"secret at the very start", {"secret"}, "secret" + filler, 9, "******" + filler},
+      {"window at the end cut short", {"secret"}, filler + "secre", 3, filler + "secre"},
+      {"binary secret in text", {bytes({0, 0xFF, 0})}, filler + bytes({0, 0xFF, 0}) + filler, 1, filler + "*" + filler},
+      {"overlapping run across filler", {"abab"}, filler + "ababab" + filler, 3, filler + "***" + filler},
+      {"found through a failure link after a skip", {"bcde", "abcx"}, filler + "abcde" + filler, 4,
+       filler + "a****" + filler},
+  };
+  for (const HandCase &test : cases) {
+    ASSERT_EQ(reference_mask(test.secrets, test.text, test.max_stars).output, test.expected) << test.name;
+    Handle handle = make_built(test.secrets);
+    ASSERT_NE(internals(handle).prefilter, nullptr) << test.name;
+    for_each_kernel(handle, [&](const char *kernel) {
+      EXPECT_EQ(mask(handle, test.text, test.max_stars, false).output, test.expected) << test.name << ", " << kernel;
+    });
+  }
+}
+
+// A long skipped stretch ends in a secret's beginning: the held-back bytes
+// are exactly those a byte-by-byte walk holds, and the secret completes in
+// the next chunk.
+TEST(Prefilter, CarryOverAfterASkippedStretchIsExact) {
+  const std::vector<Bytes> secrets = {"opensesame", "sesamestreet", "hunter2"};
+  Handle filtered = make_built(secrets);
+  Handle plain = without_prefilter(secrets);
+  const Bytes filler(1000, '-');
+  for_each_kernel(filtered, [&](const char *kernel) {
+    for (std::size_t held = 0; held < 10; ++held) {
+      const Bytes first = filler + Bytes("opensesame").substr(0, held);
+      const Bytes second = Bytes("opensesame").substr(held) + "street" + filler;
+      const Bytes expected = filler + "**" + filler;
+      EXPECT_EQ(stream_both(filtered, plain, first + second, {first.size()}, 2, kernel), expected) << held;
+      EXPECT_EQ(mask(filtered, "", 2, false).status, 0);
+      EXPECT_EQ(observe_call(filtered, first, 2).held, Bytes("opensesame").substr(0, held)) << kernel;
+    }
+  });
+}
+
+// --- lifecycle -------------------------------------------------------------
+
+TEST(Prefilter, InsertionDropsItAndTheWalkUsesTheTrieAsItStands) {
+  const std::vector<Bytes> built = {"alpha-1", "bravo-2"};
+  const Bytes text = "x alpha-1 y bravo-2 z charlie-3 w alpha-1charlie-3";
+  Handle handle = make_built(built);
+  ASSERT_NE(internals(handle).prefilter, nullptr);
+  EXPECT_EQ(hush_insert(handle.get(), nullptr, 0), 0);  // an empty secret changes nothing
+  EXPECT_NE(internals(handle).prefilter, nullptr);
+  ASSERT_EQ(insert(handle, "charlie-3"), 0);
+  EXPECT_EQ(internals(handle).prefilter, nullptr);
+
+  // The same automaton that never had a filter answers the same.
+  Handle plain = without_prefilter(built);
+  ASSERT_EQ(insert(plain, "charlie-3"), 0);
+  EXPECT_EQ(mask(handle, text, 3, false).output, mask(plain, text, 3, false).output);
+  EXPECT_EQ(mask(handle, text, 3, false).output, "x *** y *** z charlie-3 w ***charlie-3");
+
+  ASSERT_EQ(hush_build(handle.get()), 0);
+  EXPECT_NE(internals(handle).prefilter, nullptr);
+  EXPECT_EQ(mask(handle, text, 3, false).output, "x *** y *** z *** w ******");
+}
+
+// Each request of hush_build failed in turn: a failed filter block leaves a
+// successful build without a filter that masks all the same, and nothing
+// is lost or released twice.
+TEST(Prefilter, BuildSucceedsWithoutItWhenItsBlockIsRefused) {
+  std::vector<Bytes> secrets;
+  std::mt19937_64 random(13);
+  for (int i = 0; i < 60; ++i) secrets.push_back(random_bytes(random, 6 + random() % 6));
+  const Bytes text = random_bytes(random, 2000) + secrets[7] + random_bytes(random, 500) + secrets[42];
+  const Bytes expected = reference_mask(secrets, text, 3).output;
+  bool refused_filter = false;
+  for (std::uint64_t k = 1;; ++k) {
+    RecordingAllocator allocator;  // outlives the handle that uses it
+    Handle handle = make_handle();
+    allocator.install(handle.get());
+    for (const Bytes &secret : secrets) ASSERT_EQ(insert(handle, secret), 0);
+    allocator.clear_calls();
+    allocator.fail_request(k);
+    const std::int32_t status = hush_build(handle.get());
+    const bool failed_in_build = allocator.failures() != 0;
+    allocator.stop_failing();
+    const bool filter_refused = std::any_of(allocator.calls.begin(), allocator.calls.end(), [](const AllocatorCall &call) {
+      return call.op == Op::alloc && call.align_exp == ALIGN_PREFILTER && call.result == nullptr;
+    });
+    if (filter_refused) {
+      refused_filter = true;
+      EXPECT_EQ(status, 0);
+      EXPECT_EQ(internals(handle).prefilter, nullptr);
+    }
+    if (status != 0) {
+      ASSERT_EQ(hush_build(handle.get()), 0);
+    }
+    EXPECT_EQ(mask(handle, text, 3, false).output, expected) << "request " << k;
+    // A second build replaces the filter: the old block goes back first.
+    ASSERT_EQ(hush_build(handle.get()), 0);
+    EXPECT_EQ(mask(handle, text, 3, false).output, expected) << "request " << k;
+    EXPECT_TRUE(allocator.errors.empty()) << allocator.errors.front();
+    if (!failed_in_build) break;
+  }
+  EXPECT_TRUE(refused_filter);
+}
+
+}  // namespace
+}  // namespace hush::testing
