@@ -158,15 +158,21 @@ NodeIndex walk(const Masker &masker, NodeIndex state, const std::uint8_t *text, 
   return state;
 }
 
+// When a search lets the walk jump nothing, the next one waits this many
+// bytes more, doubling up to this bound, and a jump resets the wait: where
+// candidates are dense (text made of secret material) the walk then pays
+// for one search every few hundred bytes instead of one per byte.
+constexpr std::uint64_t MAX_SEARCH_PAUSE = 255;
+
 // The same walk, jumping from where the trie path under way begins to the
 // next position the prefilter reports (see mask/prefilter.h for why the
-// state after the jump is exact).  `searched_to` is the first index the
-// filter has not yet cleared: positions before it are known either to be no
-// candidates or to be the candidate found last.  A search starts where the
-// current path begins, and only once that lies at or after `searched_to`,
-// so each stretch of text is searched once.  Indices before the chunk (a
-// path carried over from the previous call) cannot be searched: the walk
-// goes on byte by byte until its path lies inside the chunk.
+// state after the jump is exact).  A search always starts where the current
+// path begins, so when and how often to search is free: `searched_to` only
+// keeps from searching the same stretch twice (a search is made once the
+// path begins at or after it, past the candidate found last) and from
+// searching where it did not pay.  Indices before the chunk (a path carried
+// over from the previous call) cannot be searched: the walk goes on byte by
+// byte until its path lies inside the chunk.
 NodeIndex walk_filtered(const Masker &masker, const Prefilter &filter, NodeIndex state, const std::uint8_t *text,
                         std::uint64_t text_len, std::uint64_t max_stars, Output &out, RunBookkeeping &run) noexcept {
   const Node *nodes = masker.nodes;
@@ -175,6 +181,7 @@ NodeIndex walk_filtered(const Masker &masker, const Prefilter &filter, NodeIndex
   // Positions from `limit` on have no whole window in the chunk: candidates.
   const std::uint64_t limit = text_len > reach ? text_len - reach : 0;
   std::uint64_t searched_to = 0;
+  std::uint64_t pause = 0;
   std::uint64_t depth = nodes[state].depth;
   for (std::uint64_t i = 0; i < text_len; ++i) {
     if (i >= searched_to + depth) {
@@ -187,9 +194,12 @@ NodeIndex walk_filtered(const Masker &masker, const Prefilter &filter, NodeIndex
           assert(nodes[state].pattern_id == 0 && "a secret ending here would begin at a skipped position");
         }
         i = next;
+        pause = 0;
         if (i == text_len) break;  // one-byte windows: no candidate left in the chunk
+      } else {
+        pause = pause < MAX_SEARCH_PAUSE ? 2 * pause + 1 : MAX_SEARCH_PAUSE;
       }
-      searched_to = next + 1;
+      searched_to = next + 1 + pause;
     }
     state = step(nodes, root_next, state, text[i]);
     const Node &reached = nodes[state];
