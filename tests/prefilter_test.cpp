@@ -104,6 +104,7 @@ TEST(Prefilter, EachKindOfSecretSetGetsItsFilter) {
       {"one-byte secret among long ones", {"token-123456", bytes({0})}, true},
       {"two-byte secrets", {"ab", bytes({0xFF, 0})}, true},
       {"forty secrets", secrets_of(40, 9), false},
+      {"forty six-byte secrets", secrets_of(40, 6), false},
       {"a thousand secrets", secrets_of(1000, 16), false},
       {"thirty three-byte secrets", secrets_of(30, 3), false},
       {"thirty two-byte secrets", secrets_of(30, 2), false},
@@ -112,10 +113,17 @@ TEST(Prefilter, EachKindOfSecretSetGetsItsFilter) {
     Handle handle = make_built(test.secrets);
     const Prefilter *filter = internals(handle).prefilter;
     ASSERT_NE(filter, nullptr) << test.name;
-    const bool nibble = test.few_windows && vector_nibble;
-    EXPECT_EQ(filter->kind, nibble ? PrefilterKind::nibble : PrefilterKind::bitset) << test.name;
-    const std::size_t most = nibble ? NIBBLE_WINDOW_MAX : BITSET_WINDOW_MAX;
-    EXPECT_EQ(filter->window, std::min(most, shortest(test.secrets))) << test.name;
+    const std::size_t least = shortest(test.secrets);
+    if (test.few_windows && vector_nibble) {
+      EXPECT_EQ(filter->kind, PrefilterKind::nibble) << test.name;
+      EXPECT_EQ(filter->window, std::min<std::size_t>(NIBBLE_WINDOW_MAX, least)) << test.name;
+    } else if (least >= SAMPLED_WINDOW) {
+      EXPECT_EQ(filter->kind, PrefilterKind::sampled) << test.name;
+      EXPECT_EQ(filter->window, SAMPLED_WINDOW) << test.name;
+    } else {
+      EXPECT_EQ(filter->kind, PrefilterKind::bitset) << test.name;
+      EXPECT_EQ(filter->window, std::min<std::size_t>(BITSET_WINDOW_MAX, least)) << test.name;
+    }
     EXPECT_EQ(filter->kernel, best_prefilter_kernel(filter->kind)) << test.name;
   }
 
@@ -136,7 +144,7 @@ TEST(Prefilter, EveryKernelFindsWhatThePortableOneFinds) {
   for (int round = 0; round < 200; ++round) {
     std::vector<Bytes> secrets;
     const std::size_t count = round % 3 == 0 ? 1 + random() % 12 : 1 + random() % 150;
-    const std::size_t min_len = 1 + random() % 5;
+    const std::size_t min_len = 1 + random() % 9;
     for (std::size_t i = 0; i < count; ++i) secrets.push_back(random_bytes(random, min_len + random() % 6));
     Handle handle = make_built(secrets);
     Prefilter *filter = internals(handle).prefilter;
@@ -229,7 +237,7 @@ SkipCase skip_case(std::mt19937_64 &random, int round) {
   static const std::size_t set_sizes[] = {1, 2, 5, 12, 40, 300};
   SkipCase result;
   const std::size_t count = set_sizes[static_cast<std::size_t>(round % 6)];
-  const auto min_len = static_cast<std::size_t>(1 + (round / 6) % 5);
+  const auto min_len = static_cast<std::size_t>(1 + (round / 6) % 8);
   for (std::size_t i = 0; i < count; ++i) result.secrets.push_back(random_bytes(random, min_len + random() % 8));
   const std::size_t target = 100 + random() % 400;
   while (result.text.size() < target) {

@@ -49,12 +49,23 @@ inline constexpr std::uint8_t ALIGN_PREFILTER = 6;
 
 inline constexpr unsigned NIBBLE_WINDOW_MAX = 3;
 inline constexpr unsigned BITSET_WINDOW_MAX = 4;
+// The sampled bitset's window and stride: it looks at every fourth 4-byte
+// word of the text, so it needs windows of 4 + 4 - 1 bytes.
+inline constexpr unsigned SAMPLE_STRIDE = 4;
+inline constexpr unsigned SAMPLED_WINDOW = BITSET_WINDOW_MAX + SAMPLE_STRIDE - 1;
 
-// The two filters.  `nibble` keeps eight buckets of windows as per-byte
-// nibble tables, tested 16 to 64 positions at a time with a byte shuffle;
-// it suits a handful of windows.  `bitset` keeps one bit per hashed window
-// (exact for windows of one or two bytes) and suits many.
-enum class PrefilterKind : std::uint8_t { nibble = 0, bitset = 1 };
+// The filters.  `nibble` keeps eight buckets of windows as per-byte nibble
+// tables, tested 16 to 64 positions at a time with a byte shuffle; it suits
+// a handful of windows.  `bitset` keeps one bit per hashed window (exact
+// for windows of one or two bytes) and suits many.  `sampled` is a bitset
+// of the four 4-byte words at offsets 0 to 3 of every 7-byte window, tested
+// only at every fourth position of the text: whatever the phase, a 7-byte
+// window that occurs has one of its four words at a tested position, so a
+// hit at position q stands for a candidate in [q - 3, q].  It reads the
+// text as plain vector loads of aligned-in-phase words, with a quarter of
+// the hashing and lookups per byte of `bitset`; it needs secrets of at
+// least 7 bytes.
+enum class PrefilterKind : std::uint8_t { nibble = 0, bitset = 1, sampled = 2 };
 
 // Instruction sets a kernel may be written for, in order of preference.
 enum class PrefilterKernel : std::uint8_t { scalar = 0, ssse3 = 1, avx2 = 2, avx512 = 3 };
@@ -68,7 +79,7 @@ struct Prefilter;
 using CandidateSearch = std::uint64_t (*)(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                           std::uint64_t limit) noexcept;
 
-// The block's header.  A bitset filter's words follow it directly.
+// The block's header.  A bitset's words follow it directly.
 struct alignas(64) Prefilter {
   // Nibble filter: bit b of low[o][n] is set when a window of bucket b has
   // a byte with low nibble n at offset o; high[] likewise for the high
@@ -86,7 +97,7 @@ struct alignas(64) Prefilter {
   std::uint64_t bitset_words;  // 64-bit words after the header
   PrefilterKind kind;
   PrefilterKernel kernel;
-  std::uint8_t window;         // w, 1 to NIBBLE_WINDOW_MAX or BITSET_WINDOW_MAX
+  std::uint8_t window;         // w: up to NIBBLE_WINDOW_MAX, BITSET_WINDOW_MAX, or SAMPLED_WINDOW
 };
 static_assert(sizeof(Prefilter) % 64 == 0, "the bitset after the header starts on a cache line");
 

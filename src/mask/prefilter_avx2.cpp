@@ -1,5 +1,5 @@
-// Nibble filter, 32 positions at a time, and bitset filter, 16 at a time
-// with two 8-lane gathers (AVX2).
+// Nibble filter, 32 positions at a time; bitset filter, 16 at a time with
+// two 8-lane gathers; sampled bitset, 64 bytes at a time (AVX2).
 
 #include "mask/prefilter_kernels.h"
 
@@ -86,7 +86,41 @@ template <unsigned WINDOW>
   return search_bitset_scalar(filter, text, p, limit);
 }
 
+// Eight tested positions of the sampled bitset: the 32 bytes at `at` are
+// the eight words themselves.
+[[gnu::target("avx2")]] inline __m256i sampled_eight(const BitsetLanes &lanes, const std::uint8_t *at) noexcept {
+  const __m256i windows = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at));
+  const __m256i bits = _mm256_srl_epi32(_mm256_mullo_epi32(windows, lanes.multiplier), lanes.shift);
+  const __m256i words = _mm256_i32gather_epi32(lanes.words, _mm256_srli_epi32(bits, 5), 4);
+  return _mm256_srlv_epi32(words, _mm256_and_si256(bits, lanes.low_five));
+}
+
+[[gnu::target("avx2")]] std::uint64_t sampled_search(const Prefilter &filter, const std::uint8_t *text,
+                                                     std::uint64_t from, std::uint64_t limit) noexcept {
+  const BitsetLanes lanes{_mm256_setzero_si256(),
+                          _mm256_setzero_si256(),
+                          _mm256_set1_epi32(static_cast<int>(filter.hash_multiplier)),
+                          _mm_cvtsi32_si128(static_cast<int>(filter.hash_shift)),
+                          _mm256_set1_epi32(31),
+                          reinterpret_cast<const int *>(bitset_of(filter))};
+  const __m256i one = _mm256_set1_epi32(1);
+  const std::uint64_t text_end = limit + SAMPLED_WINDOW - 1;
+  std::uint64_t q = from;
+  while (text_end - q >= 64) {
+    const __m256i hits =
+        _mm256_and_si256(_mm256_or_si256(sampled_eight(lanes, text + q), sampled_eight(lanes, text + q + 32)), one);
+    if (!_mm256_testz_si256(hits, hits)) break;
+    q += 64;
+  }
+  return search_sampled_tail(filter, text, from, q, limit);
+}
+
 }  // namespace
+
+std::uint64_t search_sampled_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                  std::uint64_t limit) noexcept {
+  return sampled_search(filter, text, from, limit);
+}
 
 std::uint64_t search_bitset_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                  std::uint64_t limit) noexcept {

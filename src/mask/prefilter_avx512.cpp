@@ -1,5 +1,5 @@
-// Nibble filter, 64 positions at a time, and bitset filter, 32 at a time
-// with two 16-lane gathers (AVX-512BW).
+// Nibble filter, 64 positions at a time; bitset filter, 32 at a time with
+// two 16-lane gathers; sampled bitset, 128 bytes at a time (AVX-512BW).
 
 #include "mask/prefilter_kernels.h"
 
@@ -94,7 +94,41 @@ template <unsigned WINDOW>
   return search_bitset_scalar(filter, text, p, limit);
 }
 
+// Sixteen tested positions of the sampled bitset: the 64 bytes at `at`.
+[[gnu::target("avx512f,avx512bw")]] inline __m512i sampled_sixteen(const BitsetLanes &lanes,
+                                                                  const std::uint8_t *at) noexcept {
+  const __m512i windows = _mm512_loadu_si512(at);
+  const __m512i bits = _mm512_srl_epi32(_mm512_mullo_epi32(windows, lanes.multiplier), lanes.shift);
+  const __m512i words = _mm512_i32gather_epi32(_mm512_srli_epi32(bits, 5), lanes.words, 4);
+  return _mm512_srlv_epi32(words, _mm512_and_si512(bits, lanes.low_five));
+}
+
+[[gnu::target("avx512f,avx512bw")]] std::uint64_t sampled_search(const Prefilter &filter, const std::uint8_t *text,
+                                                                std::uint64_t from, std::uint64_t limit) noexcept {
+  const BitsetLanes lanes{_mm512_setzero_si512(),
+                          _mm512_setzero_si512(),
+                          _mm512_setzero_si512(),
+                          _mm512_set1_epi32(static_cast<int>(filter.hash_multiplier)),
+                          _mm_cvtsi32_si128(static_cast<int>(filter.hash_shift)),
+                          _mm512_set1_epi32(31),
+                          reinterpret_cast<const int *>(bitset_of(filter))};
+  const __m512i one = _mm512_set1_epi32(1);
+  const std::uint64_t text_end = limit + SAMPLED_WINDOW - 1;
+  std::uint64_t q = from;
+  while (text_end - q >= 128) {
+    const __m512i hits = _mm512_or_si512(sampled_sixteen(lanes, text + q), sampled_sixteen(lanes, text + q + 64));
+    if (_mm512_test_epi32_mask(hits, one) != 0) break;
+    q += 128;
+  }
+  return search_sampled_tail(filter, text, from, q, limit);
+}
+
 }  // namespace
+
+std::uint64_t search_sampled_avx512(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                    std::uint64_t limit) noexcept {
+  return sampled_search(filter, text, from, limit);
+}
 
 std::uint64_t search_bitset_avx512(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                    std::uint64_t limit) noexcept {

@@ -30,9 +30,9 @@ constexpr std::uint64_t MAX_FILL_DENOMINATOR = 4;
 
 // Calls `visit` with the little-endian word of every trie path of exactly
 // `window` bytes below `node` (which stands `depth` bytes deep and has the
-// word `word` so far).  Recursion stops at depth `window`, at most 4.
+// word `word` so far).  Recursion stops at depth `window`, at most 8.
 template <typename Visit>
-void for_each_window(const Masker &masker, NodeIndex node, unsigned depth, unsigned window, std::uint32_t word,
+void for_each_window(const Masker &masker, NodeIndex node, unsigned depth, unsigned window, std::uint64_t word,
                      Visit &visit) noexcept {
   if (depth == window) {
     visit(word);
@@ -40,7 +40,7 @@ void for_each_window(const Masker &masker, NodeIndex node, unsigned depth, unsig
   }
   const Node &record = masker.nodes[node];
   auto descend = [&](unsigned key, NodeIndex child) {
-    for_each_window(masker, child, depth + 1, window, word | static_cast<std::uint32_t>(key) << (8 * depth), visit);
+    for_each_window(masker, child, depth + 1, window, word | static_cast<std::uint64_t>(key) << (8 * depth), visit);
   };
   switch (record.edge_kind & 3) {
     case EDGE_SINGLE:
@@ -75,7 +75,7 @@ std::uint64_t shortest_secret(const Masker &masker) noexcept {
 
 std::uint64_t count_windows(const Masker &masker, unsigned window) noexcept {
   std::uint64_t count = 0;
-  auto visit = [&](std::uint32_t) { ++count; };
+  auto visit = [&](std::uint64_t) { ++count; };
   for_each_window(masker, 0, 0, window, 0, visit);
   return count;
 }
@@ -99,7 +99,7 @@ Prefilter *obtain_block(const Masker &masker, std::uint64_t bitset_words, Caller
 Prefilter *build_nibble(const Masker &masker, unsigned window, std::uint64_t count, CallerAddress caller) noexcept {
   std::uint32_t windows[NIBBLE_MAX_WINDOWS];
   std::uint64_t filled = 0;
-  auto collect = [&](std::uint32_t word) { windows[filled++] = word; };
+  auto collect = [&](std::uint64_t word) { windows[filled++] = static_cast<std::uint32_t>(word); };
   for_each_window(masker, 0, 0, window, 0, collect);
   // Insertion sort by byte order; at most 16 entries.
   for (std::uint64_t i = 1; i < count; ++i) {
@@ -130,31 +130,54 @@ unsigned ceil_log2(std::uint64_t value) noexcept {
   return log;
 }
 
-Prefilter *build_bitset(const Masker &masker, unsigned window, CallerAddress caller) noexcept {
-  unsigned log2_bits = 8 * window;  // one bit per window value for windows of one or two bytes
-  std::uint32_t multiplier = 1;
-  std::uint32_t shift = 0;
-  if (window > 2) {
-    const std::uint64_t count = count_windows(masker, window);
-    log2_bits = ceil_log2(count * BITSET_BITS_PER_WINDOW);
-    if (log2_bits < BITSET_MIN_LOG2) log2_bits = BITSET_MIN_LOG2;
-    if (log2_bits > BITSET_MAX_LOG2) log2_bits = BITSET_MAX_LOG2;
-    multiplier = HASH_MULTIPLIER;
-    shift = 32 - log2_bits;
-  }
+// The bitset's size for `count` windows: about BITSET_BITS_PER_WINDOW bits
+// each, within the bounds.
+unsigned bitset_log2(std::uint64_t count) noexcept {
+  const unsigned log2_bits = ceil_log2(count * BITSET_BITS_PER_WINDOW);
+  if (log2_bits < BITSET_MIN_LOG2) return BITSET_MIN_LOG2;
+  return log2_bits > BITSET_MAX_LOG2 ? BITSET_MAX_LOG2 : log2_bits;
+}
+
+Prefilter *obtain_bitset(const Masker &masker, PrefilterKind kind, unsigned window, unsigned log2_bits,
+                         std::uint32_t multiplier, CallerAddress caller) noexcept {
   const std::uint64_t bits = std::uint64_t{1} << log2_bits;
   Prefilter *filter = obtain_block(masker, (bits + 63) / 64, caller);
   if (filter == nullptr) return nullptr;
-  filter->kind = PrefilterKind::bitset;
+  filter->kind = kind;
   filter->window = static_cast<std::uint8_t>(window);
   filter->hash_multiplier = multiplier;
-  filter->hash_shift = shift;
-  std::uint64_t *words = bitset_of(*filter);
-  auto insert = [&](std::uint32_t word) {
-    const std::uint32_t bit = static_cast<std::uint32_t>(word * multiplier) >> shift;
-    words[bit >> 6] |= std::uint64_t{1} << (bit & 63);
-  };
+  filter->hash_shift = 32 - log2_bits;
+  return filter;
+}
+
+void set_bit(Prefilter &filter, std::uint32_t word) noexcept {
+  const std::uint32_t bit = static_cast<std::uint32_t>(word * filter.hash_multiplier) >> filter.hash_shift;
+  bitset_of(filter)[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+}
+
+Prefilter *build_bitset(const Masker &masker, unsigned window, CallerAddress caller) noexcept {
+  // Windows of one or two bytes: one bit per window value, no hashing.
+  Prefilter *filter = window <= 2 ? obtain_bitset(masker, PrefilterKind::bitset, window, 8 * window, 1, caller)
+                                  : obtain_bitset(masker, PrefilterKind::bitset, window,
+                                                  bitset_log2(count_windows(masker, window)), HASH_MULTIPLIER, caller);
+  if (filter == nullptr) return nullptr;
+  if (window <= 2) filter->hash_shift = 0;
+  auto insert = [&](std::uint64_t word) { set_bit(*filter, static_cast<std::uint32_t>(word)); };
   for_each_window(masker, 0, 0, window, 0, insert);
+  return filter;
+}
+
+// Each 7-byte window enters with its four words at offsets 0 to 3.
+Prefilter *build_sampled(const Masker &masker, CallerAddress caller) noexcept {
+  const unsigned log2_bits = bitset_log2(count_windows(masker, SAMPLED_WINDOW));
+  Prefilter *filter = obtain_bitset(masker, PrefilterKind::sampled, SAMPLED_WINDOW, log2_bits, HASH_MULTIPLIER, caller);
+  if (filter == nullptr) return nullptr;
+  auto insert = [&](std::uint64_t word) {
+    for (unsigned offset = 0; offset < SAMPLE_STRIDE; ++offset) {
+      set_bit(*filter, static_cast<std::uint32_t>(word >> (8 * offset)));
+    }
+  };
+  for_each_window(masker, 0, 0, SAMPLED_WINDOW, 0, insert);
   return filter;
 }
 
@@ -179,8 +202,12 @@ void build_prefilter(Masker &masker, CallerAddress caller) noexcept {
   if (nibble_windows <= NIBBLE_MAX_WINDOWS && best_prefilter_kernel(PrefilterKind::nibble) != PrefilterKernel::scalar) {
     filter = build_nibble(masker, nibble_window, nibble_windows, caller);
   } else {
-    const unsigned window = shortest < BITSET_WINDOW_MAX ? static_cast<unsigned>(shortest) : BITSET_WINDOW_MAX;
-    filter = build_bitset(masker, window, caller);
+    if (shortest >= SAMPLED_WINDOW) {
+      filter = build_sampled(masker, caller);
+    } else {
+      filter = build_bitset(masker, static_cast<unsigned>(shortest < BITSET_WINDOW_MAX ? shortest : BITSET_WINDOW_MAX),
+                            caller);
+    }
     if (filter != nullptr && too_full(*filter)) {
       masker.allocator.vtable->free(masker.allocator.context, filter, filter->block_len, ALIGN_PREFILTER, caller);
       filter = nullptr;

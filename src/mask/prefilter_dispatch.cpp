@@ -23,6 +23,16 @@ bool cpu_runs(PrefilterKernel kernel) noexcept {
 }
 
 CandidateSearch compiled_search(PrefilterKind kind, PrefilterKernel kernel) noexcept {
+  if (kind == PrefilterKind::sampled) {
+    switch (kernel) {
+      case PrefilterKernel::scalar: return search_sampled_scalar;
+#if HUSH_PREFILTER_X86
+      case PrefilterKernel::avx2: return search_sampled_avx2;
+      case PrefilterKernel::avx512: return search_sampled_avx512;
+#endif
+      default: return nullptr;
+    }
+  }
   if (kind == PrefilterKind::bitset) {
     switch (kernel) {
       case PrefilterKernel::scalar: return search_bitset_scalar;

@@ -47,10 +47,26 @@ namespace hush {
   return buckets != 0;
 }
 
+// Where a hit of the sampled bitset at tested position `hit` lets the
+// search report: the earliest position whose window can hold that word,
+// kept within [from, limit].
+[[nodiscard]] inline std::uint64_t sampled_report(std::uint64_t hit, std::uint64_t from, std::uint64_t limit) noexcept {
+  const std::uint64_t earliest = hit - from >= SAMPLE_STRIDE - 1 ? hit - (SAMPLE_STRIDE - 1) : from;
+  return earliest < limit ? earliest : limit;
+}
+
 std::uint64_t search_nibble_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                    std::uint64_t limit) noexcept;
 std::uint64_t search_bitset_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                    std::uint64_t limit) noexcept;
+// The sampled bitset tests positions from, from + 4, ... while their word
+// lies inside the text (up to limit + 2, since the window is 7 bytes).
+std::uint64_t search_sampled_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                    std::uint64_t limit) noexcept;
+// The same from tested position q (q - from a multiple of 4) on, positions
+// from `from` to q having missed; the vector kernels finish with it.
+std::uint64_t search_sampled_tail(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                  std::uint64_t q, std::uint64_t limit) noexcept;
 
 // Vector kernels exist for x86 only.  Defining HUSH_PREFILTER_PORTABLE_ONLY
 // builds the portable kernels alone, as on any other architecture, so that
@@ -67,6 +83,10 @@ std::uint64_t search_bitset_avx2(const Prefilter &filter, const std::uint8_t *te
                                  std::uint64_t limit) noexcept;
 std::uint64_t search_bitset_avx512(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                    std::uint64_t limit) noexcept;
+std::uint64_t search_sampled_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                  std::uint64_t limit) noexcept;
+std::uint64_t search_sampled_avx512(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                    std::uint64_t limit) noexcept;
 #else
 #define HUSH_PREFILTER_X86 0
 #endif

@@ -55,6 +55,28 @@ std::uint64_t bitset_search(const Prefilter &filter, const std::uint8_t *text, s
 
 }  // namespace
 
+std::uint64_t search_sampled_tail(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                  std::uint64_t q, std::uint64_t limit) noexcept {
+  const BitsetProbe probe{bitset_of(filter), filter.hash_multiplier, filter.hash_shift};
+  const std::uint64_t text_end = limit + SAMPLED_WINDOW - 1;
+  // Four tested positions a round, without a branch each.
+  while (text_end - q >= 4 * SAMPLE_STRIDE) {
+    const std::uint64_t hits = probe(load_le32(text + q)) | probe(load_le32(text + q + 4)) |
+                               probe(load_le32(text + q + 8)) | probe(load_le32(text + q + 12));
+    if ((hits & 1) != 0) break;
+    q += 4 * SAMPLE_STRIDE;
+  }
+  for (; text_end - q >= 4 && q < limit + SAMPLE_STRIDE - 1; q += SAMPLE_STRIDE) {
+    if ((probe(load_le32(text + q)) & 1) != 0) return sampled_report(q, from, limit);
+  }
+  return limit;
+}
+
+std::uint64_t search_sampled_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                    std::uint64_t limit) noexcept {
+  return search_sampled_tail(filter, text, from, from, limit);
+}
+
 std::uint64_t search_bitset_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                    std::uint64_t limit) noexcept {
   switch (filter.window) {
