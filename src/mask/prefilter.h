@@ -64,7 +64,9 @@ inline constexpr unsigned SAMPLED_WINDOW = BITSET_WINDOW_MAX + SAMPLE_STRIDE - 1
 // hit at position q stands for a candidate in [q - 3, q].  It reads the
 // text as plain vector loads of aligned-in-phase words, with a quarter of
 // the hashing and lookups per byte of `bitset`; it needs secrets of at
-// least 7 bytes.
+// least 7 bytes.  Each hit is then confirmed against a table of the 7-byte
+// windows themselves, so the search reports exact candidates only and the
+// walk never starts at a hash collision.
 enum class PrefilterKind : std::uint8_t { nibble = 0, bitset = 1, sampled = 2 };
 
 // Instruction sets a kernel may be written for, in order of preference.
@@ -95,6 +97,13 @@ struct alignas(64) Prefilter {
   std::uint32_t hash_multiplier;
   std::uint32_t hash_shift;
   std::uint64_t bitset_words;  // 64-bit words after the header
+  // Sampled filter: the windows as an open-addressed table after the bitset,
+  // `window_slots` (a power of two) 64-bit slots, each 0 or a window's 7
+  // bytes little-endian with bit 63 set; a window starts probing at slot
+  // (bytes * WINDOW_TABLE_MULTIPLIER) >> (64 - log2 of the slot count) and
+  // goes on to the next slot, cyclically, up to the first empty one.
+  std::uint64_t window_slots;
+  std::uint32_t window_slots_log2;
   PrefilterKind kind;
   PrefilterKernel kernel;
   std::uint8_t window;         // w: up to NIBBLE_WINDOW_MAX, BITSET_WINDOW_MAX, or SAMPLED_WINDOW
@@ -107,6 +116,15 @@ static_assert(sizeof(Prefilter) % 64 == 0, "the bitset after the header starts o
 [[nodiscard]] inline std::uint64_t *bitset_of(Prefilter &filter) noexcept {
   return reinterpret_cast<std::uint64_t *>(&filter + 1);
 }
+[[nodiscard]] inline const std::uint64_t *window_table_of(const Prefilter &filter) noexcept {
+  return bitset_of(filter) + filter.bitset_words;
+}
+[[nodiscard]] inline std::uint64_t *window_table_of(Prefilter &filter) noexcept {
+  return bitset_of(filter) + filter.bitset_words;
+}
+
+inline constexpr std::uint64_t WINDOW_TABLE_MULTIPLIER = 0x9E3779B97F4A7C15u;  // 2^64 / golden ratio, odd
+inline constexpr std::uint64_t WINDOW_PRESENT = std::uint64_t{1} << 63;
 
 // Builds the filter from the completed automaton, or leaves the handle
 // without one when it would not pay or its block cannot be obtained; never

@@ -106,11 +106,18 @@ template <unsigned WINDOW>
   const __m256i one = _mm256_set1_epi32(1);
   const std::uint64_t text_end = limit + SAMPLED_WINDOW - 1;
   std::uint64_t q = from;
-  while (text_end - q >= 64) {
-    const __m256i hits =
-        _mm256_and_si256(_mm256_or_si256(sampled_eight(lanes, text + q), sampled_eight(lanes, text + q + 32)), one);
-    if (!_mm256_testz_si256(hits, hits)) break;
-    q += 64;
+  for (; text_end - q >= 64; q += 64) {
+    const __m256i low = _mm256_and_si256(sampled_eight(lanes, text + q), one);
+    const __m256i high = _mm256_and_si256(sampled_eight(lanes, text + q + 32), one);
+    const __m256i either = _mm256_or_si256(low, high);
+    if (_mm256_testz_si256(either, either)) continue;
+    auto lanes_hit = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(low, one)))) |
+                     static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(high, one)))) << 8;
+    for (; lanes_hit != 0; lanes_hit &= lanes_hit - 1) {
+      const std::uint64_t hit = q + SAMPLE_STRIDE * static_cast<unsigned>(__builtin_ctz(lanes_hit));
+      const std::uint64_t found = confirm_sampled_hit(filter, text, from, hit, limit);
+      if (found != NO_CANDIDATE) return found;
+    }
   }
   return search_sampled_tail(filter, text, from, q, limit);
 }

@@ -20,7 +20,7 @@ constexpr unsigned NIBBLE_BUCKETS = 8;
 // to 256 KiB, the size of a core's second-level cache share).
 constexpr std::uint64_t BITSET_BITS_PER_WINDOW = 1024;
 constexpr unsigned BITSET_MIN_LOG2 = 12;
-constexpr unsigned BITSET_MAX_LOG2 = 23;
+constexpr unsigned BITSET_MAX_LOG2 = 22;
 constexpr std::uint32_t HASH_MULTIPLIER = 0x9E3779B1u;  // 2^32 / golden ratio, odd
 
 // A filter that passes more than this share of all windows costs more than
@@ -84,8 +84,9 @@ std::uint64_t count_windows(const Masker &masker, unsigned window) noexcept {
 // so that neighbours, which share leading bytes, share a bucket.
 std::uint32_t byte_order_key(std::uint32_t word) noexcept { return __builtin_bswap32(word); }
 
-Prefilter *obtain_block(const Masker &masker, std::uint64_t bitset_words, CallerAddress caller) noexcept {
-  const std::uint64_t block_len = sizeof(Prefilter) + bitset_words * sizeof(std::uint64_t);
+Prefilter *obtain_block(const Masker &masker, std::uint64_t bitset_words, CallerAddress caller,
+                        std::uint64_t window_slots = 0) noexcept {
+  const std::uint64_t block_len = sizeof(Prefilter) + (bitset_words + window_slots) * sizeof(std::uint64_t);
   const Allocator allocator = masker.allocator;
   void *block = allocator.vtable->alloc(allocator.context, block_len, ALIGN_PREFILTER, caller);
   if (block == nullptr) return nullptr;
@@ -93,6 +94,7 @@ Prefilter *obtain_block(const Masker &masker, std::uint64_t bitset_words, Caller
   auto *filter = static_cast<Prefilter *>(block);
   filter->block_len = block_len;
   filter->bitset_words = bitset_words;
+  filter->window_slots = window_slots;
   return filter;
 }
 
@@ -139,9 +141,9 @@ unsigned bitset_log2(std::uint64_t count) noexcept {
 }
 
 Prefilter *obtain_bitset(const Masker &masker, PrefilterKind kind, unsigned window, unsigned log2_bits,
-                         std::uint32_t multiplier, CallerAddress caller) noexcept {
+                         std::uint32_t multiplier, CallerAddress caller, std::uint64_t window_slots = 0) noexcept {
   const std::uint64_t bits = std::uint64_t{1} << log2_bits;
-  Prefilter *filter = obtain_block(masker, (bits + 63) / 64, caller);
+  Prefilter *filter = obtain_block(masker, (bits + 63) / 64, caller, window_slots);
   if (filter == nullptr) return nullptr;
   filter->kind = kind;
   filter->window = static_cast<std::uint8_t>(window);
@@ -167,15 +169,24 @@ Prefilter *build_bitset(const Masker &masker, unsigned window, CallerAddress cal
   return filter;
 }
 
-// Each 7-byte window enters with its four words at offsets 0 to 3.
+// Each 7-byte window enters the bitset with its four words at offsets 0 to
+// 3, and the window table as itself.  The table is at most half full.
 Prefilter *build_sampled(const Masker &masker, CallerAddress caller) noexcept {
-  const unsigned log2_bits = bitset_log2(count_windows(masker, SAMPLED_WINDOW));
-  Prefilter *filter = obtain_bitset(masker, PrefilterKind::sampled, SAMPLED_WINDOW, log2_bits, HASH_MULTIPLIER, caller);
+  const std::uint64_t count = count_windows(masker, SAMPLED_WINDOW);
+  const unsigned slots_log2 = ceil_log2(2 * count) < 4 ? 4 : ceil_log2(2 * count);
+  Prefilter *filter = obtain_bitset(masker, PrefilterKind::sampled, SAMPLED_WINDOW, bitset_log2(count),
+                                    HASH_MULTIPLIER, caller, std::uint64_t{1} << slots_log2);
   if (filter == nullptr) return nullptr;
+  filter->window_slots_log2 = slots_log2;
+  std::uint64_t *slots = window_table_of(*filter);
+  const std::uint64_t slot_mask = filter->window_slots - 1;
   auto insert = [&](std::uint64_t word) {
     for (unsigned offset = 0; offset < SAMPLE_STRIDE; ++offset) {
       set_bit(*filter, static_cast<std::uint32_t>(word >> (8 * offset)));
     }
+    std::uint64_t slot = (word * WINDOW_TABLE_MULTIPLIER) >> (64 - slots_log2);
+    while (slots[slot] != 0) slot = (slot + 1) & slot_mask;  // windows are distinct trie paths
+    slots[slot] = word | WINDOW_PRESENT;
   };
   for_each_window(masker, 0, 0, SAMPLED_WINDOW, 0, insert);
   return filter;

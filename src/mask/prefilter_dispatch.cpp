@@ -28,7 +28,6 @@ CandidateSearch compiled_search(PrefilterKind kind, PrefilterKernel kernel) noex
       case PrefilterKernel::scalar: return search_sampled_scalar;
 #if HUSH_PREFILTER_X86
       case PrefilterKernel::avx2: return search_sampled_avx2;
-      case PrefilterKernel::avx512: return search_sampled_avx512;
 #endif
       default: return nullptr;
     }
@@ -38,7 +37,6 @@ CandidateSearch compiled_search(PrefilterKind kind, PrefilterKernel kernel) noex
       case PrefilterKernel::scalar: return search_bitset_scalar;
 #if HUSH_PREFILTER_X86
       case PrefilterKernel::avx2: return search_bitset_avx2;
-      case PrefilterKernel::avx512: return search_bitset_avx512;
 #endif
       default: return nullptr;
     }

@@ -47,12 +47,36 @@ namespace hush {
   return buckets != 0;
 }
 
-// Where a hit of the sampled bitset at tested position `hit` lets the
-// search report: the earliest position whose window can hold that word,
-// kept within [from, limit].
-[[nodiscard]] inline std::uint64_t sampled_report(std::uint64_t hit, std::uint64_t from, std::uint64_t limit) noexcept {
-  const std::uint64_t earliest = hit - from >= SAMPLE_STRIDE - 1 ? hit - (SAMPLE_STRIDE - 1) : from;
-  return earliest < limit ? earliest : limit;
+// Whether the 7 bytes at `bytes` are a window of the sampled filter.
+// `room` is the number of text bytes from `bytes` on (at least 7).
+[[nodiscard]] inline bool window_listed(const Prefilter &filter, const std::uint8_t *bytes, std::uint64_t room) noexcept {
+  const std::uint64_t window = room >= 8 ? load_le64(bytes) & 0x00FFFFFFFFFFFFFFu
+                                         : static_cast<std::uint64_t>(window_word(bytes, 4)) |
+                                               static_cast<std::uint64_t>(window_word(bytes + 4, 3)) << 32;
+  const std::uint64_t key = window | WINDOW_PRESENT;
+  const std::uint64_t *slots = window_table_of(filter);
+  const std::uint64_t mask = filter.window_slots - 1;
+  for (std::uint64_t slot = (window * WINDOW_TABLE_MULTIPLIER) >> (64 - filter.window_slots_log2);; slot = (slot + 1) & mask) {
+    if (slots[slot] == key) return true;
+    if (slots[slot] == 0) return false;
+  }
+}
+
+// Marks no candidate among the positions a bitset hit covers.
+inline constexpr std::uint64_t NO_CANDIDATE = UINT64_MAX;
+
+// After a hit of the sampled bitset at tested position `hit`: the first
+// position of [hit - 3, hit] within [from, limit) whose window is listed,
+// or NO_CANDIDATE.  Positions before from were cleared by earlier tests.
+[[nodiscard]] inline std::uint64_t confirm_sampled_hit(const Prefilter &filter, const std::uint8_t *text,
+                                                       std::uint64_t from, std::uint64_t hit,
+                                                       std::uint64_t limit) noexcept {
+  const std::uint64_t text_end = limit + SAMPLED_WINDOW - 1;
+  std::uint64_t j = hit - from >= SAMPLE_STRIDE - 1 ? hit - (SAMPLE_STRIDE - 1) : from;
+  for (; j <= hit && j < limit; ++j) {
+    if (window_listed(filter, text + j, text_end - j)) return j;
+  }
+  return NO_CANDIDATE;
 }
 
 std::uint64_t search_nibble_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
@@ -81,12 +105,9 @@ std::uint64_t search_nibble_avx512(const Prefilter &filter, const std::uint8_t *
                                    std::uint64_t limit) noexcept;
 std::uint64_t search_bitset_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                  std::uint64_t limit) noexcept;
-std::uint64_t search_bitset_avx512(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
-                                   std::uint64_t limit) noexcept;
 std::uint64_t search_sampled_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                   std::uint64_t limit) noexcept;
-std::uint64_t search_sampled_avx512(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
-                                    std::uint64_t limit) noexcept;
+
 #else
 #define HUSH_PREFILTER_X86 0
 #endif

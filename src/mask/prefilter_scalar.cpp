@@ -59,15 +59,21 @@ std::uint64_t search_sampled_tail(const Prefilter &filter, const std::uint8_t *t
                                   std::uint64_t q, std::uint64_t limit) noexcept {
   const BitsetProbe probe{bitset_of(filter), filter.hash_multiplier, filter.hash_shift};
   const std::uint64_t text_end = limit + SAMPLED_WINDOW - 1;
-  // Four tested positions a round, without a branch each.
-  while (text_end - q >= 4 * SAMPLE_STRIDE) {
-    const std::uint64_t hits = probe(load_le32(text + q)) | probe(load_le32(text + q + 4)) |
-                               probe(load_le32(text + q + 8)) | probe(load_le32(text + q + 12));
-    if ((hits & 1) != 0) break;
-    q += 4 * SAMPLE_STRIDE;
+  // Four tested positions a round, without a branch each; a hit is then
+  // confirmed position by position.
+  for (; text_end - q >= 4 * SAMPLE_STRIDE; q += 4 * SAMPLE_STRIDE) {
+    const std::uint64_t hits = (probe(load_le32(text + q)) & 1) | (probe(load_le32(text + q + 4)) & 1) << 1 |
+                               (probe(load_le32(text + q + 8)) & 1) << 2 | (probe(load_le32(text + q + 12)) & 1) << 3;
+    for (std::uint64_t lanes = hits; lanes != 0; lanes &= lanes - 1) {
+      const std::uint64_t found =
+          confirm_sampled_hit(filter, text, from, q + SAMPLE_STRIDE * static_cast<unsigned>(__builtin_ctzll(lanes)), limit);
+      if (found != NO_CANDIDATE) return found;
+    }
   }
   for (; text_end - q >= 4 && q < limit + SAMPLE_STRIDE - 1; q += SAMPLE_STRIDE) {
-    if ((probe(load_le32(text + q)) & 1) != 0) return sampled_report(q, from, limit);
+    if ((probe(load_le32(text + q)) & 1) == 0) continue;
+    const std::uint64_t found = confirm_sampled_hit(filter, text, from, q, limit);
+    if (found != NO_CANDIDATE) return found;
   }
   return limit;
 }
