@@ -12,9 +12,11 @@ ROOT = pathlib.Path(__file__).resolve().parent / "corpus"
 
 
 def sized(data: bytes, modulus: int) -> bytes:
-    """A length byte that the target reads back as len(data), then data."""
+    """The length prefix that the target reads back as len(data) (one byte,
+    two big-endian bytes for moduli above 256), then data."""
     assert len(data) < modulus
-    return bytes([len(data)]) + data
+    prefix = bytes([len(data)]) if modulus <= 256 else len(data).to_bytes(2, "big")
+    return prefix + data
 
 
 def differential(max_stars_choice, narrow, secrets, chunk_lengths, text, first_batch=None):
@@ -38,6 +40,11 @@ SEEDS = {
                                        b"\x00\xff\xff\xff\x00\x00\xff"),
         "narrow_removal": differential(0, True, [b"aab", b"ab", b"bca", b"c"], [0, 5, 1],
                                        bytes(range(40))),
+        # Secrets of 7 bytes or more over a long text: the walk may skip
+        # ahead between places where a secret can begin.
+        "long_text_skipping": differential(3, False, [b"password1", b"token-abcdef", b"passkey"], [200, 63, 1],
+                                           b"x" * 300 + b"password1" + b"y" * 70 + b"token-abcdeftoken-abc"
+                                           + b"z" * 129 + b"passkey" + b"password"),
     },
     "call_sequence_fuzzer": {
         # header: failure rate nibble | narrow bit; then the seed byte.
@@ -58,16 +65,20 @@ SEEDS = {
     },
     "guard_page_fuzzer": {
         # header: placement seed, bit 0 the narrow alphabet.
-        "stream_across_chunks": bytes([0x10, 0]) + sized(b"abcd", 13) + bytes([2, 3, 7]) + sized(b"xxab", 97)
-        + bytes([3 | 0x80, 7]) + sized(b"cdyy", 97) + bytes([7]),
-        "reset_mid_stream": bytes([0x22, 0]) + sized(b"abcd", 13) + bytes([2, 3, 1]) + sized(b"xxab", 97)
-        + bytes([6, 4, 1]) + sized(b"cdyy", 97),
-        "whole_then_stream": bytes([0x40, 0]) + sized(b"abab", 13) + bytes([2, 5, 1]) + sized(b"xaba", 97)
-        + bytes([3, 0]) + sized(b"babab", 97) + bytes([7]),
-        "empty_inputs": bytes([0x08, 0 | 0x80]) + sized(b"", 13) + bytes([2, 3, 2]) + sized(b"", 97)
-        + bytes([5 | 0x80, 2]) + sized(b"", 97) + bytes([7]),
+        "stream_across_chunks": bytes([0x10, 0]) + sized(b"abcd", 13) + bytes([2, 3, 7]) + sized(b"xxab", 321)
+        + bytes([3 | 0x80, 7]) + sized(b"cdyy", 321) + bytes([7]),
+        "reset_mid_stream": bytes([0x22, 0]) + sized(b"abcd", 13) + bytes([2, 3, 1]) + sized(b"xxab", 321)
+        + bytes([6, 4, 1]) + sized(b"cdyy", 321),
+        "whole_then_stream": bytes([0x40, 0]) + sized(b"abab", 13) + bytes([2, 5, 1]) + sized(b"xaba", 321)
+        + bytes([3, 0]) + sized(b"babab", 321) + bytes([7]),
+        "empty_inputs": bytes([0x08, 0 | 0x80]) + sized(b"", 13) + bytes([2, 3, 2]) + sized(b"", 321)
+        + bytes([5 | 0x80, 2]) + sized(b"", 321) + bytes([7]),
+        "long_text_skipping": bytes([0x52, 0]) + sized(b"secretkey1", 13) + bytes([0]) + sized(b"secretkey22", 13)
+        + bytes([2, 3, 2]) + sized(b"." * 250 + b"secretkey1" + b"." * 40 + b"secretk", 321)
+        + bytes([3 | 0x80, 2]) + sized(b"ey22" + b"-" * 200 + b"secretkey", 321)
+        + bytes([5, 6]) + sized(b"_" * 299 + b"secretkey1", 321) + bytes([7]),
         "removal_narrow": bytes([0x31, 1]) + sized(b"\x00\x01\x00", 13) + bytes([1]) + sized(b"\x02", 13)
-        + bytes([2, 3, 0]) + sized(bytes(range(90)), 97) + bytes([7, 4, 0]) + sized(b"\x00\x01", 97),
+        + bytes([2, 3, 0]) + sized(bytes(range(90)), 321) + bytes([7, 4, 0]) + sized(b"\x00\x01", 321),
     },
     "cli_parsing_fuzzer": {
         # flags (bit 0: NUL-separated entries), pattern, then the content.
