@@ -4,6 +4,7 @@
 
 #include "api/masker.h"
 #include "automaton/node.h"
+#include "mask/prefilter.h"
 
 namespace hush_bench {
 namespace {
@@ -51,7 +52,8 @@ constexpr hush::AllocatorVTable COUNTING_VTABLE{counted_alloc, counted_resize, c
 
 AutomatonWalk walk_automaton(const hush_masker *handle) {
   const hush::Masker &masker = *hush::to_masker(handle);
-  AutomatonWalk walk{masker.node_count, masker.node_capacity * sizeof(hush::Node), 0, 0, 0};
+  AutomatonWalk walk{masker.node_count, masker.node_capacity * sizeof(hush::Node), 0, 0, 0,
+                     masker.prefilter != nullptr ? masker.prefilter->block_len : 0};
   for (std::uint64_t index = 0; index < masker.node_count; ++index) {
     switch (masker.nodes[index].edge_kind & 3) {
       case hush::EDGE_LIST: ++walk.edge_lists; break;

@@ -2,7 +2,8 @@
 // What a completed automaton costs in memory, measured two independent ways
 // that must agree:
 // - by walking the node array: the array's capacity in records plus every
-//   EdgeList and EdgeTable block a node points to;
+//   EdgeList and EdgeTable block a node points to, plus the prefilter block
+//   hush_build adds beside the automaton (see DESIGN.md);
 // - by a counting allocator placed in the Masker's `allocator` field before
 //   the first insertion, which also sees the peak during completion (the
 //   breadth-first queue lives only while hush_build runs).
@@ -20,6 +21,7 @@ struct AutomatonWalk {
   std::uint64_t edge_lists;
   std::uint64_t edge_tables;
   std::uint64_t edge_set_bytes;    // lists and tables together
+  std::uint64_t prefilter_bytes;   // 0 when the handle has no prefilter
 };
 
 AutomatonWalk walk_automaton(const hush_masker *handle);

@@ -124,7 +124,7 @@ void bench_build(benchmark::State &state, std::size_t secret_count) {
   }
   if (hush_build(masker) != 0) return state.SkipWithError("hush_build failed");
   const AutomatonWalk walk = walk_automaton(masker);
-  const std::uint64_t automaton_bytes = walk.node_array_bytes + walk.edge_set_bytes;
+  const std::uint64_t automaton_bytes = walk.node_array_bytes + walk.edge_set_bytes + walk.prefilter_bytes;
   std::uint64_t secret_bytes = 0;
   for (const std::string &secret : fixture.secrets) secret_bytes += secret.size();
   state.counters["nodes"] = static_cast<double>(walk.nodes);
@@ -132,6 +132,7 @@ void bench_build(benchmark::State &state, std::size_t secret_count) {
   state.counters["edge_lists"] = static_cast<double>(walk.edge_lists);
   state.counters["edge_tables"] = static_cast<double>(walk.edge_tables);
   state.counters["edge_set_bytes"] = static_cast<double>(walk.edge_set_bytes);
+  state.counters["prefilter_bytes"] = static_cast<double>(walk.prefilter_bytes);
   state.counters["automaton_bytes"] = static_cast<double>(automaton_bytes);
   state.counters["allocator_live_bytes"] = static_cast<double>(count.live_bytes);
   state.counters["build_peak_bytes"] = static_cast<double>(count.peak_bytes);

@@ -199,7 +199,8 @@ def main():
     w("## Building")
     w("")
     w("`hush_new` + `hush_insert` of every secret + `hush_build`, best time. Automaton memory is the node array "
-      "(capacity × 32 bytes) plus every edge list and table, counted by walking the nodes and, independently, "
+      "(capacity × 32 bytes) plus every edge list and table and the prefilter block (DESIGN.md), counted by "
+      "walking the nodes and, independently, "
       "through a counting allocator in the handle; the peak includes completion's breadth-first queue.")
     w("")
     w("| secrets | secret bytes | insert + build | nodes | node array | edge sets (lists / tables) | automaton | "
