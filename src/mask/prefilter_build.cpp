@@ -15,9 +15,10 @@ namespace {
 constexpr std::uint64_t NIBBLE_MAX_WINDOWS = 16;
 constexpr unsigned NIBBLE_BUCKETS = 8;
 
-// Bitset of hashed windows: about this many bits per window, so that about
-// 1 in 32 positions passes by collision, within the bounds below (512 bytes
-// to 256 KiB, the size of a core's second-level cache share).
+// Bitsets of hashed words: about this many bits per window, so that about
+// one position in a thousand passes by collision, within 512 bytes and
+// 512 KiB.  Larger bitsets leave the second-level cache and the lookups
+// slow down more than the fewer collisions save (DESIGN.md).
 constexpr std::uint64_t BITSET_BITS_PER_WINDOW = 1024;
 constexpr unsigned BITSET_MIN_LOG2 = 12;
 constexpr unsigned BITSET_MAX_LOG2 = 22;
@@ -140,15 +141,17 @@ unsigned bitset_log2(std::uint64_t count) noexcept {
   return log2_bits > BITSET_MAX_LOG2 ? BITSET_MAX_LOG2 : log2_bits;
 }
 
-Prefilter *obtain_bitset(const Masker &masker, PrefilterKind kind, unsigned window, unsigned log2_bits,
-                         std::uint32_t multiplier, CallerAddress caller, std::uint64_t window_slots = 0) noexcept {
+// A bitset of 2^log2_bits bits, hashed (multiplier and shift) or, for
+// windows of one or two bytes, indexed by the window itself.
+Prefilter *obtain_bitset(const Masker &masker, PrefilterKind kind, unsigned window, unsigned log2_bits, bool hashed,
+                         CallerAddress caller, std::uint64_t window_slots = 0) noexcept {
   const std::uint64_t bits = std::uint64_t{1} << log2_bits;
   Prefilter *filter = obtain_block(masker, (bits + 63) / 64, caller, window_slots);
   if (filter == nullptr) return nullptr;
   filter->kind = kind;
   filter->window = static_cast<std::uint8_t>(window);
-  filter->hash_multiplier = multiplier;
-  filter->hash_shift = 32 - log2_bits;
+  filter->hash_multiplier = hashed ? HASH_MULTIPLIER : 1;
+  filter->hash_shift = hashed ? 32 - log2_bits : 0;
   return filter;
 }
 
@@ -159,11 +162,10 @@ void set_bit(Prefilter &filter, std::uint32_t word) noexcept {
 
 Prefilter *build_bitset(const Masker &masker, unsigned window, CallerAddress caller) noexcept {
   // Windows of one or two bytes: one bit per window value, no hashing.
-  Prefilter *filter = window <= 2 ? obtain_bitset(masker, PrefilterKind::bitset, window, 8 * window, 1, caller)
-                                  : obtain_bitset(masker, PrefilterKind::bitset, window,
-                                                  bitset_log2(count_windows(masker, window)), HASH_MULTIPLIER, caller);
+  const bool hashed = window > 2;
+  const unsigned log2_bits = hashed ? bitset_log2(count_windows(masker, window)) : 8 * window;
+  Prefilter *filter = obtain_bitset(masker, PrefilterKind::bitset, window, log2_bits, hashed, caller);
   if (filter == nullptr) return nullptr;
-  if (window <= 2) filter->hash_shift = 0;
   auto insert = [&](std::uint64_t word) { set_bit(*filter, static_cast<std::uint32_t>(word)); };
   for_each_window(masker, 0, 0, window, 0, insert);
   return filter;
@@ -174,8 +176,8 @@ Prefilter *build_bitset(const Masker &masker, unsigned window, CallerAddress cal
 Prefilter *build_sampled(const Masker &masker, CallerAddress caller) noexcept {
   const std::uint64_t count = count_windows(masker, SAMPLED_WINDOW);
   const unsigned slots_log2 = ceil_log2(2 * count) < 4 ? 4 : ceil_log2(2 * count);
-  Prefilter *filter = obtain_bitset(masker, PrefilterKind::sampled, SAMPLED_WINDOW, bitset_log2(count),
-                                    HASH_MULTIPLIER, caller, std::uint64_t{1} << slots_log2);
+  Prefilter *filter = obtain_bitset(masker, PrefilterKind::sampled, SAMPLED_WINDOW, bitset_log2(count), true, caller,
+                                    std::uint64_t{1} << slots_log2);
   if (filter == nullptr) return nullptr;
   filter->window_slots_log2 = slots_log2;
   std::uint64_t *slots = window_table_of(*filter);
