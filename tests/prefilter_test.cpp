@@ -284,6 +284,40 @@ TEST(MaskReference, SkippingMasksLikeTheReferenceAndLeavesTheSameWalk) {
   }
 }
 
+// A long text streamed in fixed chunks, with a secret (or a prefix of one)
+// placed across every chunk boundary at a different offset: long skipped
+// stretches end in carried-over walks again and again.
+TEST(MaskReference, LongStreamWithSecretsAcrossEveryChunkEdge) {
+  std::mt19937_64 random(17);
+  const std::vector<std::vector<Bytes>> sets = {
+      {"correct-horse-battery"},                                          // nibble
+      {"k1", "passw0rd-xyz", bytes({0xFF, 0, 0xFF})},                     // nibble, window 2
+  };
+  std::vector<Bytes> many;  // sampled
+  for (int i = 0; i < 50; ++i) many.push_back(random_bytes(random, 8 + random() % 10));
+  std::vector<Bytes> short_many;  // bitset, window 3
+  for (int i = 0; i < 50; ++i) short_many.push_back(random_bytes(random, 3 + random() % 10));
+  const std::size_t chunk = 1024;
+  for (const std::vector<Bytes> &secrets : {sets[0], sets[1], many, short_many}) {
+    Bytes text = random_bytes(random, 24 * chunk);
+    for (std::size_t edge = chunk; edge + 64 < text.size(); edge += chunk) {
+      const Bytes &secret = secrets[random() % secrets.size()];
+      const Bytes piece = random() % 4 == 0 ? secret.substr(0, 1 + random() % secret.size()) : secret;
+      const std::size_t back = random() % (piece.size() + 1);
+      text.replace(edge - back, piece.size(), piece);
+    }
+    std::vector<std::size_t> cuts;
+    for (std::size_t edge = chunk; edge < text.size(); edge += chunk) cuts.push_back(edge);
+    const Bytes expected = reference_mask(secrets, text, 3).output;
+    Handle filtered = make_built(secrets);
+    ASSERT_NE(internals(filtered).prefilter, nullptr);
+    Handle plain = without_prefilter(secrets);
+    for_each_kernel(filtered, [&](const char *kernel) {
+      EXPECT_EQ(stream_both(filtered, plain, text, cuts, 3, kernel), expected) << kernel;
+    });
+  }
+}
+
 TEST(Prefilter, HandPickedSkips) {
   const Bytes filler(300, '.');
   struct HandCase {
