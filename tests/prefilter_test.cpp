@@ -4,13 +4,14 @@
 // automaton walked byte by byte, for every kernel this CPU runs.  Texts use
 // a large alphabet with rare secret material, so most bytes are skipped.
 
+#include "mask/prefilter.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
 #include <set>
 
-#include "mask/prefilter.h"
 #include "support/masker_access.h"
 #include "support/recording_allocator.h"
 #include "support/reference_masker.h"
@@ -204,8 +205,7 @@ Observed observe_call(const Handle &handle, const Bytes &chunk, std::uint64_t ma
   const MaskCall call = mask(handle, chunk, max_stars, true);
   EXPECT_EQ(call.status, 0);
   const Masker &masker = internals(handle);
-  return {call.output, reminder_of(handle), masker.state, masker.last_match_end, masker.last_match_len,
-          masker.run_len};
+  return {call.output, reminder_of(handle), masker.state, masker.last_match_end, masker.last_match_len, masker.run_len};
 }
 
 // Streams `text` cut at `cuts` through both handles and checks that every
@@ -290,8 +290,8 @@ TEST(MaskReference, SkippingMasksLikeTheReferenceAndLeavesTheSameWalk) {
 TEST(MaskReference, LongStreamWithSecretsAcrossEveryChunkEdge) {
   std::mt19937_64 random(17);
   const std::vector<std::vector<Bytes>> sets = {
-      {"correct-horse-battery"},                                          // nibble
-      {"k1", "passw0rd-xyz", bytes({0xFF, 0, 0xFF})},                     // nibble, window 2
+      {"correct-horse-battery"},                       // nibble
+      {"k1", "passw0rd-xyz", bytes({0xFF, 0, 0xFF})},  // nibble, window 2
   };
   std::vector<Bytes> many;  // sampled
   for (int i = 0; i < 50; ++i) many.push_back(random_bytes(random, 8 + random() % 10));
@@ -329,7 +329,10 @@ TEST(Prefilter, HandPickedSkips) {
   };
   const std::vector<HandCase> cases = {
       // The walk stands at 'xy' when 'y' comes by: 'y' is not reported.
-      {"nested secret inside a partial match after a skip", {"xyz", "y"}, filler + "xyw" + filler, 3,
+      {"nested secret inside a partial match after a skip",
+       {"xyz", "y"},
+       filler + "xyw" + filler,
+       3,
        filler + "xyw" + filler},
       {"same, the short secret alone", {"xyz", "y"}, filler + "ayb" + filler, 3, filler + "a*b" + filler},
       {"secret at the very end", {"secret"}, filler + "secret", 2, filler + "**"},
@@ -337,7 +340,10 @@ TEST(Prefilter, HandPickedSkips) {
       {"window at the end cut short", {"secret"}, filler + "secre", 3, filler + "secre"},
       {"binary secret in text", {bytes({0, 0xFF, 0})}, filler + bytes({0, 0xFF, 0}) + filler, 1, filler + "*" + filler},
       {"overlapping run across filler", {"abab"}, filler + "ababab" + filler, 3, filler + "***" + filler},
-      {"found through a failure link after a skip", {"bcde", "abcx"}, filler + "abcde" + filler, 4,
+      {"found through a failure link after a skip",
+       {"bcde", "abcx"},
+       filler + "abcde" + filler,
+       4,
        filler + "a****" + filler},
   };
   for (const HandCase &test : cases) {
@@ -413,9 +419,10 @@ TEST(Prefilter, BuildSucceedsWithoutItWhenItsBlockIsRefused) {
     const std::int32_t status = hush_build(handle.get());
     const bool failed_in_build = allocator.failures() != 0;
     allocator.stop_failing();
-    const bool filter_refused = std::any_of(allocator.calls.begin(), allocator.calls.end(), [](const AllocatorCall &call) {
-      return call.op == Op::alloc && call.align_exp == ALIGN_PREFILTER && call.result == nullptr;
-    });
+    const bool filter_refused =
+        std::any_of(allocator.calls.begin(), allocator.calls.end(), [](const AllocatorCall &call) {
+          return call.op == Op::alloc && call.align_exp == ALIGN_PREFILTER && call.result == nullptr;
+        });
     if (filter_refused) {
       refused_filter = true;
       EXPECT_EQ(status, 0);

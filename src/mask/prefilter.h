@@ -89,8 +89,8 @@ struct alignas(64) Prefilter {
   // passes both tables.
   std::uint8_t nibble_low[NIBBLE_WINDOW_MAX][16];
   std::uint8_t nibble_high[NIBBLE_WINDOW_MAX][16];
-  CandidateSearch search;      // the kernel in use
-  std::uint64_t block_len;     // bytes of the whole block, for its release
+  CandidateSearch search;   // the kernel in use
+  std::uint64_t block_len;  // bytes of the whole block, for its release
   // Bitset filter: a window's bytes, read little-endian into a word w,
   // select bit (w * hash_multiplier mod 2^32) >> hash_shift.  Windows of up
   // to two bytes use multiplier 1 and shift 0: one bit per window value.
@@ -106,7 +106,7 @@ struct alignas(64) Prefilter {
   std::uint32_t window_slots_log2;
   PrefilterKind kind;
   PrefilterKernel kernel;
-  std::uint8_t window;         // w: up to NIBBLE_WINDOW_MAX, BITSET_WINDOW_MAX, or SAMPLED_WINDOW
+  std::uint8_t window;  // w: up to NIBBLE_WINDOW_MAX, BITSET_WINDOW_MAX, or SAMPLED_WINDOW
 };
 static_assert(sizeof(Prefilter) % 64 == 0, "the bitset after the header starts on a cache line");
 

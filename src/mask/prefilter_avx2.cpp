@@ -14,7 +14,7 @@ namespace {
 // AND over all offsets keeps a bucket is a candidate.
 template <unsigned WINDOW>
 [[gnu::target("avx2")]] std::uint64_t nibble_search(const Prefilter &filter, const std::uint8_t *text,
-                                                     std::uint64_t from, std::uint64_t limit) noexcept {
+                                                    std::uint64_t from, std::uint64_t limit) noexcept {
   const __m256i nibble = _mm256_set1_epi8(0x0F);
   __m256i low[WINDOW];
   __m256i high[WINDOW];
@@ -29,8 +29,8 @@ template <unsigned WINDOW>
       const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(text + p + o));
       const __m256i low_half = _mm256_and_si256(bytes, nibble);
       const __m256i high_half = _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble);
-      buckets = _mm256_and_si256(buckets, _mm256_and_si256(_mm256_shuffle_epi8(low[o], low_half),
-                                                     _mm256_shuffle_epi8(high[o], high_half)));
+      buckets = _mm256_and_si256(
+          buckets, _mm256_and_si256(_mm256_shuffle_epi8(low[o], low_half), _mm256_shuffle_epi8(high[o], high_half)));
     }
     const auto empty = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(buckets, _mm256_setzero_si256())));
     if (empty != 0xFFFFFFFFu) return p + static_cast<unsigned>(__builtin_ctz(~empty));
@@ -79,7 +79,8 @@ template <unsigned WINDOW>
   std::uint64_t p = from;
   // Sixteen positions a round; the second load reads bytes p+8 .. p+23.
   while (limit - p >= 16 && text_end - p >= 24) {
-    const __m256i hits = _mm256_and_si256(_mm256_or_si256(bitset_eight(lanes, text + p), bitset_eight(lanes, text + p + 8)), one);
+    const __m256i hits =
+        _mm256_and_si256(_mm256_or_si256(bitset_eight(lanes, text + p), bitset_eight(lanes, text + p + 8)), one);
     if (!_mm256_testz_si256(hits, hits)) break;
     p += 16;
   }
@@ -141,7 +142,7 @@ std::uint64_t search_bitset_avx2(const Prefilter &filter, const std::uint8_t *te
 }
 
 std::uint64_t search_nibble_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
-                                  std::uint64_t limit) noexcept {
+                                 std::uint64_t limit) noexcept {
   switch (filter.window) {
     case 1: return nibble_search<1>(filter, text, from, limit);
     case 2: return nibble_search<2>(filter, text, from, limit);

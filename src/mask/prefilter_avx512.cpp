@@ -34,8 +34,8 @@ template <unsigned WINDOW>
       const __m512i bytes = _mm512_loadu_si512(text + p + o);
       const __m512i low_half = _mm512_and_si512(bytes, nibble);
       const __m512i high_half = _mm512_and_si512(_mm512_srli_epi16(bytes, 4), nibble);
-      buckets = _mm512_and_si512(buckets, _mm512_and_si512(_mm512_shuffle_epi8(low[o], low_half),
-                                                           _mm512_shuffle_epi8(high[o], high_half)));
+      buckets = _mm512_and_si512(
+          buckets, _mm512_and_si512(_mm512_shuffle_epi8(low[o], low_half), _mm512_shuffle_epi8(high[o], high_half)));
     }
     const __mmask64 kept = _mm512_test_epi8_mask(buckets, buckets);
     if (kept != 0) return p + static_cast<unsigned>(__builtin_ctzll(kept));

@@ -44,9 +44,7 @@ void for_each_window(const Masker &masker, NodeIndex node, unsigned depth, unsig
     for_each_window(masker, child, depth + 1, window, word | static_cast<std::uint64_t>(key) << (8 * depth), visit);
   };
   switch (record.edge_kind & 3) {
-    case EDGE_SINGLE:
-      descend(single_edge_key(record.edges), single_edge_target(record.edges));
-      break;
+    case EDGE_SINGLE: descend(single_edge_key(record.edges), single_edge_target(record.edges)); break;
     case EDGE_LIST: {
       const EdgeList &list = *edge_list_of(record);
       for (unsigned slot = 0; slot < list.count; ++slot) descend(list.keys[slot], list.targets[slot]);
@@ -59,8 +57,7 @@ void for_each_window(const Masker &masker, NodeIndex node, unsigned depth, unsig
       }
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -198,7 +195,8 @@ Prefilter *build_sampled(const Masker &masker, CallerAddress caller) noexcept {
 bool too_full(const Prefilter &filter) noexcept {
   std::uint64_t set = 0;
   const std::uint64_t *words = bitset_of(filter);
-  for (std::uint64_t i = 0; i < filter.bitset_words; ++i) set += static_cast<std::uint64_t>(__builtin_popcountll(words[i]));
+  for (std::uint64_t i = 0; i < filter.bitset_words; ++i)
+    set += static_cast<std::uint64_t>(__builtin_popcountll(words[i]));
   const std::uint64_t bits = filter.bitset_words * 64;
   return set * MAX_FILL_DENOMINATOR > bits * MAX_FILL_NUMERATOR;
 }

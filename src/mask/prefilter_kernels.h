@@ -49,14 +49,16 @@ namespace hush {
 
 // Whether the 7 bytes at `bytes` are a window of the sampled filter.
 // `room` is the number of text bytes from `bytes` on (at least 7).
-[[nodiscard]] inline bool window_listed(const Prefilter &filter, const std::uint8_t *bytes, std::uint64_t room) noexcept {
+[[nodiscard]] inline bool window_listed(const Prefilter &filter, const std::uint8_t *bytes,
+                                        std::uint64_t room) noexcept {
   const std::uint64_t window = room >= 8 ? load_le64(bytes) & 0x00FFFFFFFFFFFFFFu
                                          : static_cast<std::uint64_t>(window_word(bytes, 4)) |
                                                static_cast<std::uint64_t>(window_word(bytes + 4, 3)) << 32;
   const std::uint64_t key = window | WINDOW_PRESENT;
   const std::uint64_t *slots = window_table_of(filter);
   const std::uint64_t mask = filter.window_slots - 1;
-  for (std::uint64_t slot = (window * WINDOW_TABLE_MULTIPLIER) >> (64 - filter.window_slots_log2);; slot = (slot + 1) & mask) {
+  for (std::uint64_t slot = (window * WINDOW_TABLE_MULTIPLIER) >> (64 - filter.window_slots_log2);;
+       slot = (slot + 1) & mask) {
     if (slots[slot] == key) return true;
     if (slots[slot] == 0) return false;
   }

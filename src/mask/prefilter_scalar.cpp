@@ -65,8 +65,8 @@ std::uint64_t search_sampled_tail(const Prefilter &filter, const std::uint8_t *t
     const std::uint64_t hits = (probe(load_le32(text + q)) & 1) | (probe(load_le32(text + q + 4)) & 1) << 1 |
                                (probe(load_le32(text + q + 8)) & 1) << 2 | (probe(load_le32(text + q + 12)) & 1) << 3;
     for (std::uint64_t lanes = hits; lanes != 0; lanes &= lanes - 1) {
-      const std::uint64_t found =
-          confirm_sampled_hit(filter, text, from, q + SAMPLE_STRIDE * static_cast<unsigned>(__builtin_ctzll(lanes)), limit);
+      const std::uint64_t found = confirm_sampled_hit(
+          filter, text, from, q + SAMPLE_STRIDE * static_cast<unsigned>(__builtin_ctzll(lanes)), limit);
       if (found != NO_CANDIDATE) return found;
     }
   }

@@ -28,8 +28,8 @@ template <unsigned WINDOW>
       const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + p + o));
       const __m128i low_half = _mm_and_si128(bytes, nibble);
       const __m128i high_half = _mm_and_si128(_mm_srli_epi16(bytes, 4), nibble);
-      buckets = _mm_and_si128(buckets, _mm_and_si128(_mm_shuffle_epi8(low[o], low_half),
-                                                     _mm_shuffle_epi8(high[o], high_half)));
+      buckets = _mm_and_si128(buckets,
+                              _mm_and_si128(_mm_shuffle_epi8(low[o], low_half), _mm_shuffle_epi8(high[o], high_half)));
     }
     const auto empty = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(buckets, _mm_setzero_si128())));
     if (empty != 0xFFFF) return p + static_cast<unsigned>(__builtin_ctz(~empty));
