@@ -25,8 +25,8 @@
 
 namespace {
 
-using hush::fuzzing::FuzzInput;
-using hush::testing::RecordingAllocator;
+using hush::core::fuzzing::FuzzInput;
+using hush::core::testing::RecordingAllocator;
 
 constexpr std::size_t MAX_SECRET_LEN = 10;
 constexpr std::size_t MAX_TEXT_LEN = 64;
@@ -164,7 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
   auto text_of = [&](std::size_t max_len) {
     std::string text = input.sized_bytes(max_len);
-    if (narrow) hush::fuzzing::narrow_to_abc(text);
+    if (narrow) hush::core::fuzzing::narrow_to_abc(text);
     return text;
   };
 

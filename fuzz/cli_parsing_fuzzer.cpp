@@ -26,7 +26,7 @@
 
 namespace {
 
-using hush::fuzzing::FuzzInput;
+using hush::core::fuzzing::FuzzInput;
 
 constexpr std::size_t MAX_PATTERN_LEN = 32;
 

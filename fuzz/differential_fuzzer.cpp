@@ -23,7 +23,7 @@
 
 namespace {
 
-using hush::fuzzing::FuzzInput;
+using hush::core::fuzzing::FuzzInput;
 
 constexpr std::size_t MAX_SECRETS = 8;
 constexpr std::size_t MAX_SECRET_LEN = 12;
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   std::size_t longest = 0;
   for (std::size_t s = 0; s < secret_count; ++s) {
     secrets.push_back(input.sized_bytes(MAX_SECRET_LEN));
-    if (narrow) hush::fuzzing::narrow_to_abc(secrets.back());
+    if (narrow) hush::core::fuzzing::narrow_to_abc(secrets.back());
     longest = std::max(longest, secrets.back().size());
   }
   std::vector<std::size_t> chunk_lengths(input.below(MAX_CHUNK_LENGTHS + 1));
@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   }
   if (chunk_total == 0) chunk_lengths.push_back(1);  // empty chunks alone would never finish
   std::string text = input.bytes(MAX_TEXT_LEN);
-  if (narrow) hush::fuzzing::narrow_to_abc(text);
+  if (narrow) hush::core::fuzzing::narrow_to_abc(text);
 
   hush_masker *masker = hush_new();
   FUZZ_CHECK(masker != nullptr);
@@ -104,13 +104,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     insert_and_build(0, first_batch);
     const std::vector<std::string> registered(secrets.begin(),
                                               secrets.begin() + static_cast<std::ptrdiff_t>(first_batch));
-    const std::string expected = hush::testing::reference_mask(registered, text, max_stars).output;
+    const std::string expected = hush::core::testing::reference_mask(registered, text, max_stars).output;
     FUZZ_CHECK(mask(masker, text, max_stars, false) == expected);
   }
   insert_and_build(first_batch < secrets.size() ? first_batch : 0, secrets.size());
 
   const std::string whole = mask(masker, text, max_stars, false);
-  FUZZ_CHECK(whole == hush::testing::reference_mask(secrets, text, max_stars).output);
+  FUZZ_CHECK(whole == hush::core::testing::reference_mask(secrets, text, max_stars).output);
 
   // An empty whole-text call puts the walk back at its start: the stream
   // below begins as on a fresh handle.

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace hush::fuzzing {
+namespace hush::core::fuzzing {
 
 class FuzzInput {
  public:
@@ -53,4 +53,4 @@ inline void narrow_to_abc(std::string &text) {
   for (char &c : text) c = static_cast<char>('a' + static_cast<unsigned char>(c) % 3);
 }
 
-}  // namespace hush::fuzzing
+}  // namespace hush::core::fuzzing

@@ -9,7 +9,7 @@
 
 #include "api/masker.h"
 
-namespace hush::fuzzing {
+namespace hush::core::fuzzing {
 namespace {
 
 std::size_t page_size() {
@@ -137,4 +137,4 @@ void GuardPageAllocator::do_free(void *context, void *block, std::uint64_t len, 
   self.release(block, len, true);
 }
 
-}  // namespace hush::fuzzing
+}  // namespace hush::core::fuzzing

@@ -16,7 +16,7 @@
 #include "alloc/allocator.h"
 #include "hushmask.h"
 
-namespace hush::fuzzing {
+namespace hush::core::fuzzing {
 
 enum class Flush { end, start };
 
@@ -81,4 +81,4 @@ class GuardPageAllocator {
   std::uint64_t random_state_;
 };
 
-}  // namespace hush::fuzzing
+}  // namespace hush::core::fuzzing

@@ -22,10 +22,10 @@
 
 namespace {
 
-using hush::fuzzing::Flush;
-using hush::fuzzing::FuzzInput;
-using hush::fuzzing::GuardedCopy;
-using hush::fuzzing::GuardPageAllocator;
+using hush::core::fuzzing::Flush;
+using hush::core::fuzzing::FuzzInput;
+using hush::core::fuzzing::GuardedCopy;
+using hush::core::fuzzing::GuardPageAllocator;
 
 constexpr std::size_t MAX_SECRET_LEN = 12;
 // Long enough for the widest vector kernels to take several full steps and
@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
   auto text_of = [&](std::size_t max_len) {
     std::string text = input.sized_bytes(max_len);
-    if (narrow) hush::fuzzing::narrow_to_abc(text);
+    if (narrow) hush::core::fuzzing::narrow_to_abc(text);
     return text;
   };
 

@@ -10,7 +10,7 @@
 
 #include "alloc/allocator.h"
 
-namespace hush {
+namespace hush::core {
 namespace {
 
 const AllocatorVTable &heap = *c_heap_allocator.vtable;
@@ -99,4 +99,4 @@ TEST(CHeapAllocator, SizesThatOverflowAreRefused) {
 }
 
 }  // namespace
-}  // namespace hush
+}  // namespace hush::core

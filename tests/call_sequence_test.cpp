@@ -12,7 +12,7 @@
 #include "support/recording_allocator.h"
 #include "support/reference_masker.h"
 
-namespace hush::testing {
+namespace hush::core::testing {
 namespace {
 
 Bytes random_bytes(std::mt19937_64 &random, std::size_t max_len) {
@@ -101,4 +101,4 @@ TEST(CallSequence, ProtocolStreamsInterleavedWithOtherCalls) {
 }
 
 }  // namespace
-}  // namespace hush::testing
+}  // namespace hush::core::testing

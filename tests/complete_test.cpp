@@ -9,7 +9,7 @@
 #include "support/masker_access.h"
 #include "support/recording_allocator.h"
 
-namespace hush::testing {
+namespace hush::core::testing {
 namespace {
 
 // Byte string of every node reachable from the root, by index.
@@ -225,4 +225,4 @@ TEST(Complete, UnreachableNodeAndLateInsertion) {
 }
 
 }  // namespace
-}  // namespace hush::testing
+}  // namespace hush::core::testing

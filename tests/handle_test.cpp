@@ -8,7 +8,7 @@
 #include "support/masker_access.h"
 #include "support/recording_allocator.h"
 
-namespace hush::testing {
+namespace hush::core::testing {
 namespace {
 
 TEST(Handle, NewHandleIsEmptyAndHoldsNothingBack) {
@@ -109,4 +109,4 @@ TEST(Handle, OutputOutlivesItsHandleAndResetDropsHeldBytes) {
 }
 
 }  // namespace
-}  // namespace hush::testing
+}  // namespace hush::core::testing

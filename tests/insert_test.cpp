@@ -9,7 +9,7 @@
 #include "support/masker_access.h"
 #include "support/recording_allocator.h"
 
-namespace hush::testing {
+namespace hush::core::testing {
 namespace {
 
 TEST(Insert, BuildsTheTrieAndNumbersSecrets) {
@@ -150,4 +150,4 @@ TEST(Insert, EveryFailedAllocationLeavesAUsableHandle) {
 }
 
 }  // namespace
-}  // namespace hush::testing
+}  // namespace hush::core::testing

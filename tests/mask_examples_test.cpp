@@ -6,7 +6,7 @@
 #include "support/masker_access.h"
 #include "support/recording_allocator.h"
 
-namespace hush::testing {
+namespace hush::core::testing {
 namespace {
 
 struct WholeCase {
@@ -177,4 +177,4 @@ TEST(MaskExamples, TrimmingUsesRemapAndFallsBackWithoutLosingOutput) {
 }
 
 }  // namespace
-}  // namespace hush::testing
+}  // namespace hush::core::testing

@@ -7,7 +7,7 @@
 #include "support/masker_access.h"
 #include "support/recording_allocator.h"
 
-namespace hush::testing {
+namespace hush::core::testing {
 namespace {
 
 struct Observed {
@@ -88,4 +88,4 @@ TEST(MaskFailure, LengthOverflowIsRefusedWithNothingChanged) {
 }
 
 }  // namespace
-}  // namespace hush::testing
+}  // namespace hush::core::testing

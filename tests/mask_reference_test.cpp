@@ -10,7 +10,7 @@
 #include "support/masker_access.h"
 #include "support/reference_masker.h"
 
-namespace hush::testing {
+namespace hush::core::testing {
 namespace {
 
 struct RandomCase {
@@ -111,4 +111,4 @@ TEST(MaskReference, StreamsCutAnywhereMatchTheWholeText) {
 }
 
 }  // namespace
-}  // namespace hush::testing
+}  // namespace hush::core::testing

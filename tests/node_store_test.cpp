@@ -10,7 +10,7 @@
 #include "support/masker_access.h"
 #include "support/recording_allocator.h"
 
-namespace hush::testing {
+namespace hush::core::testing {
 namespace {
 
 const CallerAddress CALLER = 0x1234;
@@ -168,4 +168,4 @@ TEST(NodeStore, FailedPromotionKeepsEveryOldEdge) {
 }
 
 }  // namespace
-}  // namespace hush::testing
+}  // namespace hush::core::testing

@@ -16,7 +16,7 @@
 #include "support/recording_allocator.h"
 #include "support/reference_masker.h"
 
-namespace hush::testing {
+namespace hush::core::testing {
 namespace {
 
 const char *kernel_name(PrefilterKernel kernel) {
@@ -442,4 +442,4 @@ TEST(Prefilter, BuildSucceedsWithoutItWhenItsBlockIsRefused) {
 }
 
 }  // namespace
-}  // namespace hush::testing
+}  // namespace hush::core::testing

@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-namespace hush {
+namespace hush::core {
 
 using CallerAddress = std::uintptr_t;
 
@@ -50,6 +50,6 @@ inline constexpr std::uint8_t ALIGN_ARRAY = 3;  // node array and completion que
 extern const Allocator c_heap_allocator;
 
 // The return address of the function this appears in, as a caller address.
-#define HUSH_CALLER_ADDRESS() (reinterpret_cast<::hush::CallerAddress>(__builtin_return_address(0)))
+#define HUSH_CALLER_ADDRESS() (reinterpret_cast<::hush::core::CallerAddress>(__builtin_return_address(0)))
 
-}  // namespace hush
+}  // namespace hush::core

@@ -5,7 +5,7 @@
 #include "alloc/size_math.h"
 #include "alloc/usable_size.h"
 
-namespace hush {
+namespace hush::core {
 namespace {
 
 // Every C heap block is aligned to at least 16 bytes, so exponents 0 to 4 are
@@ -86,4 +86,4 @@ constexpr AllocatorVTable c_heap_vtable{heap_alloc, heap_resize, heap_remap, hea
 
 const Allocator c_heap_allocator{nullptr, &c_heap_vtable};
 
-}  // namespace hush
+}  // namespace hush::core

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace hush {
+namespace hush::core {
 
 [[nodiscard]] constexpr std::optional<std::uint64_t> checked_add(std::uint64_t a, std::uint64_t b) noexcept {
   std::uint64_t sum = 0;
@@ -28,4 +28,4 @@ namespace hush {
   return checked_add(needed, needed / 2 + 128 / entry_size).value_or(UINT64_MAX);
 }
 
-}  // namespace hush
+}  // namespace hush::core

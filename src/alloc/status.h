@@ -5,10 +5,10 @@
 
 #include <cstdint>
 
-namespace hush {
+namespace hush::core {
 
 enum class [[nodiscard]] Status : std::int32_t { ok = 0, failed = -1 };
 
 [[nodiscard]] constexpr bool failed(Status status) noexcept { return status != Status::ok; }
 
-}  // namespace hush
+}  // namespace hush::core

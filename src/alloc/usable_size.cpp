@@ -8,7 +8,7 @@
 #include <malloc.h>
 #endif
 
-namespace hush {
+namespace hush::core {
 
 std::uint64_t heap_usable_size(void *block) noexcept {
 #if defined(__APPLE__)
@@ -20,4 +20,4 @@ std::uint64_t heap_usable_size(void *block) noexcept {
 #endif
 }
 
-}  // namespace hush
+}  // namespace hush::core

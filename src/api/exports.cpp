@@ -26,15 +26,15 @@ HUSHMASK_API hush_masker *hush_new(void) noexcept {
   // The record and its first node array come straight from the C heap; the
   // array is later grown and released through the allocator at alignment
   // exponent 3, which the C heap binding serves with plain heap blocks.
-  auto *masker = static_cast<hush::Masker *>(std::malloc(sizeof(hush::Masker)));
+  auto *masker = static_cast<hush::core::Masker *>(std::malloc(sizeof(hush::core::Masker)));
   if (masker == nullptr) return nullptr;
-  auto *nodes = static_cast<hush::Node *>(std::malloc(INITIAL_NODE_CAPACITY * sizeof(hush::Node)));
+  auto *nodes = static_cast<hush::core::Node *>(std::malloc(INITIAL_NODE_CAPACITY * sizeof(hush::core::Node)));
   if (nodes == nullptr) {
     std::free(masker);
     return nullptr;
   }
-  nodes[0] = hush::Node{};
-  masker->allocator = hush::c_heap_allocator;
+  nodes[0] = hush::core::Node{};
+  masker->allocator = hush::core::c_heap_allocator;
   masker->nodes = nodes;
   masker->node_count = 1;
   masker->node_capacity = INITIAL_NODE_CAPACITY;
@@ -48,32 +48,32 @@ HUSHMASK_API hush_masker *hush_new(void) noexcept {
   masker->state = 0;
   std::memset(masker->root_next, 0, sizeof(masker->root_next));
   masker->prefilter = nullptr;
-  return hush::to_handle(masker);
+  return hush::core::to_handle(masker);
 }
 
 HUSHMASK_API int32_t hush_insert(hush_masker *handle, const uint8_t *secret, uint64_t len) noexcept {
-  hush::Masker &masker = *hush::to_masker(handle);
-  const hush::CallerAddress caller = HUSH_CALLER_ADDRESS();
+  hush::core::Masker &masker = *hush::core::to_masker(handle);
+  const hush::core::CallerAddress caller = HUSH_CALLER_ADDRESS();
   // The filter describes the secrets of the last build; from here on the
   // walk uses the trie as it stands, without it.
-  if (len != 0) hush::drop_prefilter(masker, caller);
-  return static_cast<int32_t>(hush::insert_secret(masker, secret, len, caller));
+  if (len != 0) hush::core::drop_prefilter(masker, caller);
+  return static_cast<int32_t>(hush::core::insert_secret(masker, secret, len, caller));
 }
 
 HUSHMASK_API int32_t hush_build(hush_masker *handle) noexcept {
-  hush::Masker &masker = *hush::to_masker(handle);
-  const hush::CallerAddress caller = HUSH_CALLER_ADDRESS();
-  hush::drop_prefilter(masker, caller);
-  const hush::Status status = hush::complete_automaton(masker, caller);
+  hush::core::Masker &masker = *hush::core::to_masker(handle);
+  const hush::core::CallerAddress caller = HUSH_CALLER_ADDRESS();
+  hush::core::drop_prefilter(masker, caller);
+  const hush::core::Status status = hush::core::complete_automaton(masker, caller);
   // Built from the completed automaton only; a handle without a filter
   // masks the same, so its absence is never a failure.
-  if (!hush::failed(status)) hush::build_prefilter(masker, caller);
+  if (!hush::core::failed(status)) hush::core::build_prefilter(masker, caller);
   return static_cast<int32_t>(status);
 }
 
 HUSHMASK_API int32_t hush_mask(hush_masker *handle, const uint8_t *text, uint64_t text_len, uint64_t max_stars,
                                uint8_t streaming, uint8_t **out, uint64_t *out_len) noexcept {
-  return static_cast<int32_t>(hush::mask_text(*hush::to_masker(handle), text, text_len, max_stars, streaming, out,
+  return static_cast<int32_t>(hush::core::mask_text(*hush::core::to_masker(handle), text, text_len, max_stars, streaming, out,
                                               out_len, HUSH_CALLER_ADDRESS()));
 }
 
@@ -85,7 +85,7 @@ HUSHMASK_API void hush_free(uint8_t *buffer, uint64_t len) noexcept {
 }
 
 HUSHMASK_API const uint8_t *hush_get_reminder(const hush_masker *handle, uint64_t *len) noexcept {
-  const hush::Masker &masker = *hush::to_masker(handle);
+  const hush::core::Masker &masker = *hush::core::to_masker(handle);
   if (masker.reminder == nullptr) {
     *len = 0;
     return nullptr;
@@ -95,16 +95,16 @@ HUSHMASK_API const uint8_t *hush_get_reminder(const hush_masker *handle, uint64_
 }
 
 HUSHMASK_API void hush_reset_reminder(hush_masker *handle) noexcept {
-  hush::drop_reminder(*hush::to_masker(handle), HUSH_CALLER_ADDRESS());
+  hush::core::drop_reminder(*hush::core::to_masker(handle), HUSH_CALLER_ADDRESS());
 }
 
 HUSHMASK_API void hush_destroy(hush_masker *handle) noexcept {
   if (handle == nullptr) return;
-  hush::Masker &masker = *hush::to_masker(handle);
-  const hush::CallerAddress caller = HUSH_CALLER_ADDRESS();
-  hush::drop_reminder(masker, caller);
-  hush::release_nodes(masker, caller);
-  hush::drop_prefilter(masker, caller);
+  hush::core::Masker &masker = *hush::core::to_masker(handle);
+  const hush::core::CallerAddress caller = HUSH_CALLER_ADDRESS();
+  hush::core::drop_reminder(masker, caller);
+  hush::core::release_nodes(masker, caller);
+  hush::core::drop_prefilter(masker, caller);
   std::free(&masker);
 }
 

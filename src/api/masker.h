@@ -11,7 +11,10 @@
 // library's Masker, so the two names denote one type.
 struct hush_masker;
 
-namespace hush {
+// Internals live in hush::core: a program that links the static library and
+// uses the C++ layer (hushmask.hpp, whose handle class is hush::Masker) must
+// never see two different types under one name.
+namespace hush::core {
 
 struct Prefilter;  // mask/prefilter.h
 
@@ -42,4 +45,4 @@ struct Masker {
 }
 [[nodiscard]] inline hush_masker *to_handle(Masker *masker) noexcept { return reinterpret_cast<hush_masker *>(masker); }
 
-}  // namespace hush
+}  // namespace hush::core

@@ -5,7 +5,7 @@
 #include "alloc/size_math.h"
 #include "automaton/invariants.h"
 
-namespace hush {
+namespace hush::core {
 namespace {
 
 // Breadth-first work list.  Entries are never removed: after a complete
@@ -101,4 +101,4 @@ Status complete_automaton(Masker &masker, CallerAddress caller) noexcept {
   return Status::ok;
 }
 
-}  // namespace hush
+}  // namespace hush::core

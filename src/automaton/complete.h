@@ -3,7 +3,7 @@
 #include "alloc/status.h"
 #include "api/masker.h"
 
-namespace hush {
+namespace hush::core {
 
 // Fills root_next for all 256 bytes and the failure link of every node
 // reachable from the root, by breadth-first traversal.  Changes nothing else.
@@ -11,4 +11,4 @@ namespace hush {
 // a later successful call leaves the same state as one that never failed.
 Status complete_automaton(Masker &masker, CallerAddress caller) noexcept;
 
-}  // namespace hush
+}  // namespace hush::core

@@ -2,7 +2,7 @@
 
 #include "automaton/node_store.h"
 
-namespace hush {
+namespace hush::core {
 
 Status insert_secret(Masker &masker, const std::uint8_t *secret, std::uint64_t len, CallerAddress caller) noexcept {
   if (len == 0) return Status::ok;
@@ -33,4 +33,4 @@ Status insert_secret(Masker &masker, const std::uint8_t *secret, std::uint64_t l
   return Status::ok;
 }
 
-}  // namespace hush
+}  // namespace hush::core

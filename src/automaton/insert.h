@@ -5,7 +5,7 @@
 #include "alloc/status.h"
 #include "api/masker.h"
 
-namespace hush {
+namespace hush::core {
 
 // Largest node index; a trie holds at most 2^32 nodes, root included.
 inline constexpr std::uint64_t MAX_NODE_INDEX = 0xFFFFFFFFu;
@@ -16,4 +16,4 @@ inline constexpr std::uint64_t MAX_NODE_INDEX = 0xFFFFFFFFu;
 // that ends at no secret, and a retry continues from it.
 Status insert_secret(Masker &masker, const std::uint8_t *secret, std::uint64_t len, CallerAddress caller) noexcept;
 
-}  // namespace hush
+}  // namespace hush::core

@@ -3,7 +3,7 @@
 #ifndef NDEBUG
 #include <cassert>
 
-namespace hush {
+namespace hush::core {
 
 void assert_trie_invariants(const Masker &masker) noexcept {
   assert(masker.node_count >= 1 && masker.node_count <= masker.node_capacity);
@@ -37,5 +37,5 @@ void assert_automaton_invariants(const Masker &masker) noexcept {
   for (unsigned value = 0; value < 256; ++value) assert(masker.root_next[value] < masker.node_count);
 }
 
-}  // namespace hush
+}  // namespace hush::core
 #endif

@@ -1,7 +1,7 @@
 #pragma once
 #include "api/masker.h"
 
-namespace hush {
+namespace hush::core {
 
 // Checks, in builds with assertions, what completion and the masking pass
 // rely on: edge targets non-zero, below node_count and one level deeper than
@@ -15,4 +15,4 @@ void assert_trie_invariants(const Masker &masker) noexcept;
 void assert_automaton_invariants(const Masker &masker) noexcept;
 #endif
 
-}  // namespace hush
+}  // namespace hush::core

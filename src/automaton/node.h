@@ -12,7 +12,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace hush {
+namespace hush::core {
 
 using NodeIndex = std::uint32_t;
 
@@ -112,4 +112,4 @@ static_assert(offsetof(Node, edge_kind) == 8 && offsetof(Node, fail) == 12 && of
   }
 }
 
-}  // namespace hush
+}  // namespace hush::core

@@ -4,7 +4,7 @@
 
 #include "alloc/size_math.h"
 
-namespace hush {
+namespace hush::core {
 
 [[gnu::noinline]] Status grow_nodes(Masker &masker, std::uint64_t wanted) noexcept {
   const CallerAddress caller = HUSH_CALLER_ADDRESS();
@@ -128,4 +128,4 @@ void release_nodes(Masker &masker, CallerAddress caller) noexcept {
   masker.node_capacity = 0;
 }
 
-}  // namespace hush
+}  // namespace hush::core

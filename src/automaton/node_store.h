@@ -9,7 +9,7 @@
 #include "alloc/status.h"
 #include "api/masker.h"
 
-namespace hush {
+namespace hush::core {
 
 // Enlarges the node array to at least `wanted` records: remap first, so the
 // block can grow in place, then alloc + copy of the records in use + free.
@@ -28,4 +28,4 @@ Status add_edge(Masker &masker, NodeIndex from, std::uint8_t key, NodeIndex targ
 // the array itself.  Leaves the masker without nodes.
 void release_nodes(Masker &masker, CallerAddress caller) noexcept;
 
-}  // namespace hush
+}  // namespace hush::core

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace hush {
+namespace hush::core {
 
 WalkSnapshot take_walk_snapshot(const Masker &masker) noexcept {
   return {masker.state, masker.last_match_end, masker.last_match_len, masker.run_len};
@@ -57,4 +57,4 @@ Status replace_reminder(Masker &masker, const std::uint8_t *output, std::uint64_
   return Status::ok;
 }
 
-}  // namespace hush
+}  // namespace hush::core

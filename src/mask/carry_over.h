@@ -11,7 +11,7 @@
 #include "alloc/status.h"
 #include "api/masker.h"
 
-namespace hush {
+namespace hush::core {
 
 // Everything a masking call changes in the walk; kept so that a streaming
 // call that fails can put the handle back exactly as it found it.
@@ -45,4 +45,4 @@ void reset_walk(Masker &masker, CallerAddress caller) noexcept;
 Status replace_reminder(Masker &masker, const std::uint8_t *output, std::uint64_t produced, std::uint64_t held,
                         CallerAddress caller) noexcept;
 
-}  // namespace hush
+}  // namespace hush::core

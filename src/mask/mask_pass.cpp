@@ -7,7 +7,7 @@
 #include "mask/carry_over.h"
 #include "mask/prefilter.h"
 
-namespace hush {
+namespace hush::core {
 namespace {
 
 constexpr std::uint8_t MASK_BYTE = '*';
@@ -258,4 +258,4 @@ Status mask_text(Masker &masker, const std::uint8_t *text, std::uint64_t text_le
   return Status::ok;
 }
 
-}  // namespace hush
+}  // namespace hush::core

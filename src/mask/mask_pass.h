@@ -5,7 +5,7 @@
 #include "alloc/status.h"
 #include "api/masker.h"
 
-namespace hush {
+namespace hush::core {
 
 // One masking call: walks `text` through the automaton, writes the chunk
 // (after any carried bytes) into a new working buffer with every run of
@@ -15,4 +15,4 @@ namespace hush {
 Status mask_text(Masker &masker, const std::uint8_t *text, std::uint64_t text_len, std::uint64_t max_stars,
                  std::uint8_t streaming, std::uint8_t **out, std::uint64_t *out_len, CallerAddress caller) noexcept;
 
-}  // namespace hush
+}  // namespace hush::core

@@ -41,7 +41,7 @@
 #include "alloc/allocator.h"
 #include "api/masker.h"
 
-namespace hush {
+namespace hush::core {
 
 // 64-byte alignment: each nibble table is one aligned 16-byte load and the
 // bitset starts on a cache line.
@@ -144,4 +144,4 @@ void drop_prefilter(Masker &masker, CallerAddress caller) noexcept;
 // changed) when that kernel cannot run here.
 bool force_prefilter_kernel(Prefilter &filter, PrefilterKernel kernel) noexcept;
 
-}  // namespace hush
+}  // namespace hush::core

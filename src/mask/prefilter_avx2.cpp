@@ -6,7 +6,7 @@
 #if HUSH_PREFILTER_X86
 #include <immintrin.h>
 
-namespace hush {
+namespace hush::core {
 namespace {
 
 // For each offset o of the window: the byte at p + o of every lane, split
@@ -150,5 +150,5 @@ std::uint64_t search_nibble_avx2(const Prefilter &filter, const std::uint8_t *te
   }
 }
 
-}  // namespace hush
+}  // namespace hush::core
 #endif

@@ -12,7 +12,7 @@
 #endif
 #include <immintrin.h>
 
-namespace hush {
+namespace hush::core {
 namespace {
 
 // As the 16- and 32-lane kernels: per offset, the nibbles of each lane's
@@ -58,5 +58,5 @@ std::uint64_t search_nibble_avx512(const Prefilter &filter, const std::uint8_t *
   }
 }
 
-}  // namespace hush
+}  // namespace hush::core
 #endif

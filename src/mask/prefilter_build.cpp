@@ -6,7 +6,7 @@
 #include "mask/prefilter.h"
 #include "mask/prefilter_kernels.h"
 
-namespace hush {
+namespace hush::core {
 namespace {
 
 // The nibble filter keeps up to this many windows.  With eight buckets a
@@ -237,4 +237,4 @@ void drop_prefilter(Masker &masker, CallerAddress caller) noexcept {
   masker.allocator.vtable->free(masker.allocator.context, filter, filter->block_len, ALIGN_PREFILTER, caller);
 }
 
-}  // namespace hush
+}  // namespace hush::core

@@ -4,7 +4,7 @@
 
 #include "mask/prefilter_kernels.h"
 
-namespace hush {
+namespace hush::core {
 namespace {
 
 bool cpu_runs(PrefilterKernel kernel) noexcept {
@@ -74,4 +74,4 @@ bool force_prefilter_kernel(Prefilter &filter, PrefilterKernel kernel) noexcept 
   return true;
 }
 
-}  // namespace hush
+}  // namespace hush::core

@@ -8,7 +8,7 @@
 
 #include "mask/prefilter.h"
 
-namespace hush {
+namespace hush::core {
 
 // A window's bytes as a little-endian word, the form both the build and the
 // bitset kernels hash.  Compilers turn these into single loads.
@@ -114,4 +114,4 @@ std::uint64_t search_sampled_avx2(const Prefilter &filter, const std::uint8_t *t
 #define HUSH_PREFILTER_X86 0
 #endif
 
-}  // namespace hush
+}  // namespace hush::core

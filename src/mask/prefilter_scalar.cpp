@@ -3,7 +3,7 @@
 
 #include "mask/prefilter_kernels.h"
 
-namespace hush {
+namespace hush::core {
 
 std::uint64_t search_nibble_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                    std::uint64_t limit) noexcept {
@@ -93,4 +93,4 @@ std::uint64_t search_bitset_scalar(const Prefilter &filter, const std::uint8_t *
   }
 }
 
-}  // namespace hush
+}  // namespace hush::core

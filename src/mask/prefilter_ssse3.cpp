@@ -5,7 +5,7 @@
 #if HUSH_PREFILTER_X86
 #include <immintrin.h>
 
-namespace hush {
+namespace hush::core {
 namespace {
 
 // For each offset o of the window: the byte at p + o of every lane, split
@@ -52,5 +52,5 @@ std::uint64_t search_nibble_ssse3(const Prefilter &filter, const std::uint8_t *t
   }
 }
 
-}  // namespace hush
+}  // namespace hush::core
 #endif

@@ -18,7 +18,7 @@
 #include "support/recording_allocator.h"
 #include "support/reference_masker.h"
 
-namespace hush::testing {
+namespace hush::core::testing {
 namespace {
 
 struct Stream {
@@ -233,4 +233,4 @@ TEST(FaultSweep, EveryFailedRequestIsReportedRecoveredAndChangesNothing) {
 }
 
 }  // namespace
-}  // namespace hush::testing
+}  // namespace hush::core::testing

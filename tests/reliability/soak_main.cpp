@@ -66,7 +66,7 @@ bool fail(const char *what) {
 }
 
 struct Checker {
-  hush::soak::Bytes expected;  // masked form of the stream, ahead of the output
+  hush::core::soak::Bytes expected;  // masked form of the stream, ahead of the output
   std::size_t checked = 0;     // bytes of `expected` already matched
 
   bool take(const std::uint8_t *output, std::uint64_t len) {
@@ -98,12 +98,12 @@ bool mask_chunk(hush_masker *masker, const std::uint8_t *chunk, std::size_t len,
 int main(int argc, char **argv) {
   const std::uint64_t total = argc > 1 ? std::strtoull(argv[1], nullptr, 0) : 1024 * MiB;
   const std::uint64_t seed = argc > 2 ? std::strtoull(argv[2], nullptr, 0) : 20240601;
-  hush::soak::SoakStream stream(seed, 6);
+  hush::core::soak::SoakStream stream(seed, 6);
 
   hush_masker *masker = hush_new();
   if (masker == nullptr) return 1;
   std::size_t longest = 0;
-  for (const hush::soak::Bytes &secret : stream.secrets()) {
+  for (const hush::core::soak::Bytes &secret : stream.secrets()) {
     if (hush_insert(masker, reinterpret_cast<const std::uint8_t *>(secret.data()), secret.size()) != 0) return 1;
     longest = std::max(longest, secret.size());
   }

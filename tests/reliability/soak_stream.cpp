@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace hush::soak {
+namespace hush::core::soak {
 namespace {
 
 // Bytes that may follow a secret's marker: never a marker, never a filler
@@ -103,4 +103,4 @@ void SoakStream::next(std::uint8_t *text, std::size_t len, Bytes &expected) {
   }
 }
 
-}  // namespace hush::soak
+}  // namespace hush::core::soak

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace hush::soak {
+namespace hush::core::soak {
 
 using Bytes = std::string;
 
@@ -48,4 +48,4 @@ class SoakStream {
   std::size_t piece_offset_ = 0;
 };
 
-}  // namespace hush::soak
+}  // namespace hush::core::soak

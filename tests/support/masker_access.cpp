@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace hush::testing {
+namespace hush::core::testing {
 
 Handle make_handle() {
   Handle handle(hush_new());
@@ -71,4 +71,4 @@ Bytes stream_through(const Handle &handle, const Bytes &text, const std::vector<
   return result;
 }
 
-}  // namespace hush::testing
+}  // namespace hush::core::testing

@@ -11,7 +11,7 @@
 #include "api/masker.h"
 #include "hushmask.h"
 
-namespace hush::testing {
+namespace hush::core::testing {
 
 using Bytes = std::string;
 
@@ -50,4 +50,4 @@ inline Bytes bytes(std::initializer_list<int> values) {
   return result;
 }
 
-}  // namespace hush::testing
+}  // namespace hush::core::testing

@@ -5,7 +5,7 @@
 #include "api/masker.h"
 #include "mask/prefilter.h"
 
-namespace hush::testing {
+namespace hush::core::testing {
 
 RecordingAllocator::RecordingAllocator() : vtable_{do_alloc, do_resize, do_remap, do_free} {}
 
@@ -133,4 +133,4 @@ void RecordingAllocator::do_free(void *context, void *block, std::uint64_t len, 
   c_heap_allocator.vtable->free(nullptr, block, len, align_exp, caller);
 }
 
-}  // namespace hush::testing
+}  // namespace hush::core::testing

@@ -13,7 +13,7 @@
 #include "alloc/allocator.h"
 #include "hushmask.h"
 
-namespace hush::testing {
+namespace hush::core::testing {
 
 enum class Op { alloc, resize, remap, free };
 
@@ -89,4 +89,4 @@ class RecordingAllocator {
   std::uint64_t failures_ = 0;
 };
 
-}  // namespace hush::testing
+}  // namespace hush::core::testing

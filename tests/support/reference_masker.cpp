@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-namespace hush::testing {
+namespace hush::core::testing {
 
 ReferenceResult reference_mask(const std::vector<Bytes> &secrets, const Bytes &text, std::uint64_t max_stars) {
   std::set<Bytes> secret_set;
@@ -42,4 +42,4 @@ ReferenceResult reference_mask(const std::vector<Bytes> &secrets, const Bytes &t
   return result;
 }
 
-}  // namespace hush::testing
+}  // namespace hush::core::testing

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace hush::testing {
+namespace hush::core::testing {
 
 using Bytes = std::string;
 
@@ -21,4 +21,4 @@ struct ReferenceResult {
 [[nodiscard]] ReferenceResult reference_mask(const std::vector<Bytes> &secrets, const Bytes &text,
                                              std::uint64_t max_stars);
 
-}  // namespace hush::testing
+}  // namespace hush::core::testing
