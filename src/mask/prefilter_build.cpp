@@ -153,7 +153,7 @@ Prefilter *obtain_bitset(const Masker &masker, PrefilterKind kind, unsigned wind
 }
 
 void set_bit(Prefilter &filter, std::uint32_t word) noexcept {
-  const std::uint32_t bit = static_cast<std::uint32_t>(word * filter.hash_multiplier) >> filter.hash_shift;
+  const std::uint32_t bit = bitset_bit(word, filter.hash_multiplier, filter.hash_shift);
   bitset_of(filter)[bit >> 6] |= std::uint64_t{1} << (bit & 63);
 }
 
@@ -183,7 +183,7 @@ Prefilter *build_sampled(const Masker &masker, CallerAddress caller) noexcept {
     for (unsigned offset = 0; offset < SAMPLE_STRIDE; ++offset) {
       set_bit(*filter, static_cast<std::uint32_t>(word >> (8 * offset)));
     }
-    std::uint64_t slot = (word * WINDOW_TABLE_MULTIPLIER) >> (64 - slots_log2);
+    std::uint64_t slot = window_home_slot(word, slots_log2);
     while (slots[slot] != 0) slot = (slot + 1) & slot_mask;  // windows are distinct trie paths
     slots[slot] = word | WINDOW_PRESENT;
   };

@@ -32,9 +32,16 @@ namespace hush::core {
   return window >= 4 ? 0xFFFFFFFFu : (std::uint32_t{1} << (8 * window)) - 1;
 }
 
-[[nodiscard]] inline bool bitset_holds(const Prefilter &filter, std::uint32_t word) noexcept {
-  const std::uint32_t bit = static_cast<std::uint32_t>(word * filter.hash_multiplier) >> filter.hash_shift;
-  return ((bitset_of(filter)[bit >> 6] >> (bit & 63)) & 1) != 0;
+// The bit of the bitset that a window word selects: the build sets it, the
+// kernels test it.
+[[nodiscard]] inline std::uint32_t bitset_bit(std::uint32_t word, std::uint32_t multiplier,
+                                              std::uint32_t shift) noexcept {
+  return static_cast<std::uint32_t>(word * multiplier) >> shift;
+}
+
+// The slot of the window table where the probe for a 7-byte window starts.
+[[nodiscard]] inline std::uint64_t window_home_slot(std::uint64_t window, unsigned slots_log2) noexcept {
+  return (window * WINDOW_TABLE_MULTIPLIER) >> (64 - slots_log2);
 }
 
 // Whether the nibble tables pass the window at `bytes` (scalar form, also
@@ -57,7 +64,7 @@ namespace hush::core {
   const std::uint64_t key = window | WINDOW_PRESENT;
   const std::uint64_t *slots = window_table_of(filter);
   const std::uint64_t mask = filter.window_slots - 1;
-  for (std::uint64_t slot = (window * WINDOW_TABLE_MULTIPLIER) >> (64 - filter.window_slots_log2);;
+  for (std::uint64_t slot = window_home_slot(window, filter.window_slots_log2);;
        slot = (slot + 1) & mask) {
     if (slots[slot] == key) return true;
     if (slots[slot] == 0) return false;

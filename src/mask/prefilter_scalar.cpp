@@ -21,7 +21,7 @@ struct BitsetProbe {
   std::uint32_t multiplier;
   std::uint32_t shift;
   [[nodiscard]] std::uint64_t operator()(std::uint32_t word) const noexcept {
-    const std::uint32_t bit = static_cast<std::uint32_t>(word * multiplier) >> shift;
+    const std::uint32_t bit = bitset_bit(word, multiplier, shift);
     return words[bit >> 6] >> (bit & 63);
   }
 };
