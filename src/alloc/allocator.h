@@ -22,15 +22,14 @@ struct AllocatorVTable {
   // A block of at least `len` bytes at alignment 2^align_exp, or null.
   void *(*alloc)(void *context, std::uint64_t len, std::uint8_t align_exp, CallerAddress caller);
   // Whether the block can hold `new_len` bytes where it is; never moves it.
-  bool (*resize)(void *context, void *block, std::uint64_t old_len, std::uint8_t align_exp,
-                 std::uint64_t new_len, CallerAddress caller);
+  bool (*resize)(void *context, void *block, std::uint64_t old_len, std::uint8_t align_exp, std::uint64_t new_len,
+                 CallerAddress caller);
   // The block holding `new_len` bytes (the same pointer, or a new one with
   // the contents kept and the old block released), or null with the old
   // block untouched.
-  void *(*remap)(void *context, void *block, std::uint64_t old_len, std::uint8_t align_exp,
-                 std::uint64_t new_len, CallerAddress caller);
-  void (*free)(void *context, void *block, std::uint64_t len, std::uint8_t align_exp,
-               CallerAddress caller);
+  void *(*remap)(void *context, void *block, std::uint64_t old_len, std::uint8_t align_exp, std::uint64_t new_len,
+                 CallerAddress caller);
+  void (*free)(void *context, void *block, std::uint64_t len, std::uint8_t align_exp, CallerAddress caller);
 };
 
 struct Allocator {

@@ -25,7 +25,8 @@ void *stored_raw_address(void *block) noexcept {
 std::uint64_t usable_room(void *block, std::uint8_t exp) noexcept {
   if (exp <= MAX_PLAIN_EXP) return heap_usable_size(block);
   void *raw = stored_raw_address(block);
-  const auto offset = static_cast<std::uint64_t>(static_cast<unsigned char *>(block) - static_cast<unsigned char *>(raw));
+  const auto offset =
+      static_cast<std::uint64_t>(static_cast<unsigned char *>(block) - static_cast<unsigned char *>(raw));
   return heap_usable_size(raw) - offset;
 }
 

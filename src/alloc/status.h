@@ -7,7 +7,10 @@
 
 namespace hush::core {
 
+// clang-format misreads an attributed enum as a braced initialiser.
+// clang-format off
 enum class [[nodiscard]] Status : std::int32_t { ok = 0, failed = -1 };
+// clang-format on
 
 [[nodiscard]] constexpr bool failed(Status status) noexcept { return status != Status::ok; }
 

@@ -5,12 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "hushmask.h"
-
 #include "api/masker.h"
 #include "automaton/complete.h"
 #include "automaton/insert.h"
 #include "automaton/node_store.h"
+#include "hushmask.h"
 #include "mask/carry_over.h"
 #include "mask/mask_pass.h"
 #include "mask/prefilter.h"
@@ -73,8 +72,8 @@ HUSHMASK_API int32_t hush_build(hush_masker *handle) noexcept {
 
 HUSHMASK_API int32_t hush_mask(hush_masker *handle, const uint8_t *text, uint64_t text_len, uint64_t max_stars,
                                uint8_t streaming, uint8_t **out, uint64_t *out_len) noexcept {
-  return static_cast<int32_t>(hush::core::mask_text(*hush::core::to_masker(handle), text, text_len, max_stars, streaming, out,
-                                              out_len, HUSH_CALLER_ADDRESS()));
+  return static_cast<int32_t>(hush::core::mask_text(*hush::core::to_masker(handle), text, text_len, max_stars,
+                                                    streaming, out, out_len, HUSH_CALLER_ADDRESS()));
 }
 
 HUSHMASK_API void hush_free(uint8_t *buffer, uint64_t len) noexcept {

@@ -19,21 +19,21 @@ namespace hush::core {
 struct Prefilter;  // mask/prefilter.h
 
 struct Masker {
-  Allocator allocator;         // source of every block obtained after creation
-  Node *nodes;                 // the trie; index 0 is the root
-  std::uint64_t node_count;    // records in use, root included; never below 1
-  std::uint64_t node_capacity; // records the array has room for
-  std::uint64_t pattern_count; // distinct secrets registered; the last pattern_id handed out
-  std::uint64_t last_node_id;  // index of the node made last; always node_count - 1
+  Allocator allocator;          // source of every block obtained after creation
+  Node *nodes;                  // the trie; index 0 is the root
+  std::uint64_t node_count;     // records in use, root included; never below 1
+  std::uint64_t node_capacity;  // records the array has room for
+  std::uint64_t pattern_count;  // distinct secrets registered; the last pattern_id handed out
+  std::uint64_t last_node_id;   // index of the node made last; always node_count - 1
   // Run bookkeeping of the masking pass.  Between calls last_match_end counts
   // from the first byte of the next chunk; -1 means "just before it".
   std::int64_t last_match_end;
   std::uint64_t last_match_len;
   std::uint64_t run_len;
-  std::uint8_t *reminder;      // held-back output bytes; null exactly when reminder_len is 0
+  std::uint8_t *reminder;  // held-back output bytes; null exactly when reminder_len is 0
   std::uint64_t reminder_len;
-  std::uint64_t state;         // node at which the walk stands
-  NodeIndex root_next[256];    // the root's transitions; 0 leads back to the root
+  std::uint64_t state;       // node at which the walk stands
+  NodeIndex root_next[256];  // the root's transitions; 0 leads back to the root
   // Acceleration beside the automaton: built by hush_build, dropped by
   // hush_insert, released by hush_destroy; null when the handle has none.
   Prefilter *prefilter;

@@ -33,8 +33,8 @@ Status push(const Allocator &allocator, NodeQueue &queue, NodeIndex node, Caller
     const std::uint64_t wanted = grown_capacity(queue.length + 1, QUEUE_ENTRY_BYTES);
     void *grown = nullptr;
     if (wanted <= MAX_QUEUE_ENTRIES) {
-      grown = allocator.vtable->remap(allocator.context, queue.buffer, queue.capacity * QUEUE_ENTRY_BYTES,
-                                      ALIGN_ARRAY, wanted * QUEUE_ENTRY_BYTES, caller);
+      grown = allocator.vtable->remap(allocator.context, queue.buffer, queue.capacity * QUEUE_ENTRY_BYTES, ALIGN_ARRAY,
+                                      wanted * QUEUE_ENTRY_BYTES, caller);
       if (grown == nullptr) {
         grown = allocator.vtable->alloc(allocator.context, wanted * QUEUE_ENTRY_BYTES, ALIGN_ARRAY, caller);
         if (grown != nullptr) {

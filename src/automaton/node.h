@@ -60,12 +60,12 @@ static_assert(sizeof(EdgeTable) == 1024);
 // One record of the node array.  32 bytes so that two nodes share a cache
 // line and the array is addressed by a shift.
 struct Node {
-  std::uint64_t edges;       // edge word; meaning set by edge_kind
-  std::uint8_t edge_kind;    // EDGE_NONE .. EDGE_TABLE
-  NodeIndex fail;            // deepest proper-suffix node; set by completion
-  std::uint32_t pattern_len; // length of the secret ending here, 0 if none
-  std::uint32_t pattern_id;  // 1-based secret number, 0 if no secret ends here
-  std::uint32_t depth;       // length of the byte string the node stands for
+  std::uint64_t edges;        // edge word; meaning set by edge_kind
+  std::uint8_t edge_kind;     // EDGE_NONE .. EDGE_TABLE
+  NodeIndex fail;             // deepest proper-suffix node; set by completion
+  std::uint32_t pattern_len;  // length of the secret ending here, 0 if none
+  std::uint32_t pattern_id;   // 1-based secret number, 0 if no secret ends here
+  std::uint32_t depth;        // length of the byte string the node stands for
 };
 static_assert(sizeof(Node) == 32, "a Node must stay 32 bytes");
 static_assert(offsetof(Node, edge_kind) == 8 && offsetof(Node, fail) == 12 && offsetof(Node, depth) == 24);
@@ -83,8 +83,7 @@ static_assert(offsetof(Node, edge_kind) == 8 && offsetof(Node, fail) == 12 && of
 #if defined(__SSE2__)
   const __m128i keys = _mm_loadu_si128(reinterpret_cast<const __m128i *>(list.keys));
   const __m128i probe = _mm_set1_epi8(static_cast<char>(key));
-  const auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(keys, probe))) &
-                    ~(~0u << list.count);
+  const auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(keys, probe))) & ~(~0u << list.count);
   return hits == 0 ? -1 : __builtin_ctz(hits);
 #else
   for (unsigned slot = 0; slot < list.count; ++slot) {
@@ -98,17 +97,14 @@ static_assert(offsetof(Node, edge_kind) == 8 && offsetof(Node, fail) == 12 && of
 // Returns the target of the node's edge for `key`, or 0 when there is none.
 [[nodiscard]] inline NodeIndex find_edge(const Node &node, std::uint8_t key) noexcept {
   switch (node.edge_kind & 3) {
-    case EDGE_SINGLE:
-      return single_edge_key(node.edges) == key ? single_edge_target(node.edges) : 0;
+    case EDGE_SINGLE: return single_edge_key(node.edges) == key ? single_edge_target(node.edges) : 0;
     case EDGE_LIST: {
       const EdgeList &list = *edge_list_of(node);
       const int slot = edge_list_slot(list, key);
       return slot < 0 ? 0 : list.targets[slot];
     }
-    case EDGE_TABLE:
-      return edge_table_of(node)->targets[key];
-    default:
-      return 0;
+    case EDGE_TABLE: return edge_table_of(node)->targets[key];
+    default: return 0;
   }
 }
 

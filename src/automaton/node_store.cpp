@@ -26,8 +26,7 @@ namespace hush::core {
   // Only the records in use are copied; those beyond node_count hold nothing.
   std::memcpy(fresh, masker.nodes, masker.node_count * sizeof(Node));
   if (masker.node_capacity != 0) {
-    allocator.vtable->free(allocator.context, masker.nodes, masker.node_capacity * sizeof(Node), ALIGN_ARRAY,
-                           caller);
+    allocator.vtable->free(allocator.context, masker.nodes, masker.node_capacity * sizeof(Node), ALIGN_ARRAY, caller);
   }
   masker.nodes = fresh;
   masker.node_capacity = wanted;
@@ -50,7 +49,8 @@ namespace {
 Status promote_single_to_list(Masker &masker, NodeIndex from, std::uint8_t key, NodeIndex target,
                               CallerAddress caller) noexcept {
   const Allocator allocator = masker.allocator;
-  auto *list = static_cast<EdgeList *>(allocator.vtable->alloc(allocator.context, sizeof(EdgeList), ALIGN_EDGES, caller));
+  auto *list =
+      static_cast<EdgeList *>(allocator.vtable->alloc(allocator.context, sizeof(EdgeList), ALIGN_EDGES, caller));
   if (list == nullptr) return Status::failed;
   Node &node = masker.nodes[from];
   std::memset(list->keys, 0, sizeof(list->keys));
@@ -67,7 +67,8 @@ Status promote_single_to_list(Masker &masker, NodeIndex from, std::uint8_t key, 
 Status promote_list_to_table(Masker &masker, NodeIndex from, std::uint8_t key, NodeIndex target,
                              CallerAddress caller) noexcept {
   const Allocator allocator = masker.allocator;
-  auto *table = static_cast<EdgeTable *>(allocator.vtable->alloc(allocator.context, sizeof(EdgeTable), ALIGN_EDGES, caller));
+  auto *table =
+      static_cast<EdgeTable *>(allocator.vtable->alloc(allocator.context, sizeof(EdgeTable), ALIGN_EDGES, caller));
   if (table == nullptr) return Status::failed;
   Node &node = masker.nodes[from];
   EdgeList *list = edge_list_of(node);
@@ -89,8 +90,7 @@ Status add_edge(Masker &masker, NodeIndex from, std::uint8_t key, NodeIndex targ
       node.edges = pack_single_edge(key, target);
       node.edge_kind = EDGE_SINGLE;
       return Status::ok;
-    case EDGE_SINGLE:
-      return promote_single_to_list(masker, from, key, target, caller);
+    case EDGE_SINGLE: return promote_single_to_list(masker, from, key, target, caller);
     case EDGE_LIST: {
       EdgeList &list = *edge_list_of(node);
       if (list.count == EDGE_LIST_SLOTS) return promote_list_to_table(masker, from, key, target, caller);
@@ -99,9 +99,7 @@ Status add_edge(Masker &masker, NodeIndex from, std::uint8_t key, NodeIndex targ
       ++list.count;
       return Status::ok;
     }
-    default:
-      edge_table_of(node)->targets[key] = target;
-      return Status::ok;
+    default: edge_table_of(node)->targets[key] = target; return Status::ok;
   }
 }
 
@@ -116,8 +114,7 @@ void release_nodes(Masker &masker, CallerAddress caller) noexcept {
       case EDGE_TABLE:
         allocator.vtable->free(allocator.context, edge_table_of(node), sizeof(EdgeTable), ALIGN_EDGES, caller);
         break;
-      default:
-        break;
+      default: break;
     }
   }
   if (masker.node_capacity != 0) {

@@ -18,8 +18,7 @@ void restore_walk(Masker &masker, const WalkSnapshot &snapshot) noexcept {
 void drop_reminder(Masker &masker, CallerAddress caller) noexcept {
   if (masker.reminder == nullptr) return;
   if (masker.reminder_len != 0) {
-    masker.allocator.vtable->free(masker.allocator.context, masker.reminder, masker.reminder_len, ALIGN_BYTES,
-                                  caller);
+    masker.allocator.vtable->free(masker.allocator.context, masker.reminder, masker.reminder_len, ALIGN_BYTES, caller);
   }
   masker.reminder = nullptr;
   masker.reminder_len = 0;
@@ -46,8 +45,8 @@ Status replace_reminder(Masker &masker, const std::uint8_t *output, std::uint64_
                         CallerAddress caller) noexcept {
   std::uint8_t *block = nullptr;
   if (held != 0) {
-    block = static_cast<std::uint8_t *>(masker.allocator.vtable->alloc(masker.allocator.context, held, ALIGN_BYTES,
-                                                                       caller));
+    block = static_cast<std::uint8_t *>(
+        masker.allocator.vtable->alloc(masker.allocator.context, held, ALIGN_BYTES, caller));
     if (block == nullptr) return Status::failed;
     std::memcpy(block, output + (produced - held), held);
   }

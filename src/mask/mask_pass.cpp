@@ -26,8 +26,8 @@ struct RunBookkeeping {
 // 0 in the working buffer are output the host already owns (or that was
 // dropped); they are never touched, which only ever skips writing stars over
 // bytes that are stars already or no longer exist.
-void apply_match(RunBookkeeping &run, std::uint8_t *output, std::uint64_t &p, std::uint64_t index,
-                 std::uint64_t len, std::uint64_t max_stars) noexcept {
+void apply_match(RunBookkeeping &run, std::uint8_t *output, std::uint64_t &p, std::uint64_t index, std::uint64_t len,
+                 std::uint64_t max_stars) noexcept {
   // The one signed comparison: does the match begin after the last masked
   // byte?  Both sides may be negative (positions in earlier chunks).
   const bool new_run = static_cast<std::int64_t>(index - len) >= run.last_match_end;

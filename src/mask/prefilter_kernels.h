@@ -64,8 +64,7 @@ namespace hush::core {
   const std::uint64_t key = window | WINDOW_PRESENT;
   const std::uint64_t *slots = window_table_of(filter);
   const std::uint64_t mask = filter.window_slots - 1;
-  for (std::uint64_t slot = window_home_slot(window, filter.window_slots_log2);;
-       slot = (slot + 1) & mask) {
+  for (std::uint64_t slot = window_home_slot(window, filter.window_slots_log2);; slot = (slot + 1) & mask) {
     if (slots[slot] == key) return true;
     if (slots[slot] == 0) return false;
   }
