@@ -92,7 +92,11 @@ Status complete_automaton(Masker &masker, CallerAddress caller) noexcept {
       const NodeIndex child = find_edge(masker.nodes[parent], byte);
       if (child == 0) continue;
       // Depth-1 nodes keep the 0 they were made with.
-      if (parent != 0) masker.nodes[child].fail = failure_link(masker, parent, byte);
+      Node &node = masker.nodes[child];
+      if (parent != 0) node.fail = failure_link(masker, parent, byte);
+      // The link is shallower, so it was reached earlier in this order and
+      // already holds its own value.
+      node.suffix_pattern_len = node.pattern_id != 0 ? node.pattern_len : masker.nodes[node.fail].suffix_pattern_len;
       if (failed(push(allocator, queue, child, caller))) return Status::failed;
     }
   }

@@ -66,9 +66,17 @@ struct Node {
   std::uint32_t pattern_len;  // length of the secret ending here, 0 if none
   std::uint32_t pattern_id;   // 1-based secret number, 0 if no secret ends here
   std::uint32_t depth;        // length of the byte string the node stands for
+  // Length of the longest secret that is a suffix of the node's string, its
+  // own secret included; 0 when none is.  Set by completion along the
+  // failure links.  The engine's own rule never reads it; the set layer's
+  // every-occurrence rule reads only it: every occurrence that ends at a
+  // byte lies inside the one of this length.  It fills the record's last
+  // four bytes, which were padding.
+  std::uint32_t suffix_pattern_len;
 };
 static_assert(sizeof(Node) == 32, "a Node must stay 32 bytes");
-static_assert(offsetof(Node, edge_kind) == 8 && offsetof(Node, fail) == 12 && offsetof(Node, depth) == 24);
+static_assert(offsetof(Node, edge_kind) == 8 && offsetof(Node, fail) == 12 && offsetof(Node, depth) == 24 &&
+              offsetof(Node, suffix_pattern_len) == 28);
 
 [[nodiscard]] inline EdgeList *edge_list_of(const Node &node) noexcept {
   return reinterpret_cast<EdgeList *>(static_cast<std::uintptr_t>(node.edges));

@@ -103,6 +103,40 @@ Status add_edge(Masker &masker, NodeIndex from, std::uint8_t key, NodeIndex targ
   }
 }
 
+Status copy_trie(const Masker &from, Masker &to, CallerAddress caller) noexcept {
+  const std::optional<std::uint64_t> bytes = checked_mul(from.node_count, sizeof(Node));
+  if (!bytes) return Status::failed;
+  const Allocator allocator = to.allocator;
+  auto *nodes = static_cast<Node *>(allocator.vtable->alloc(allocator.context, *bytes, ALIGN_ARRAY, caller));
+  if (nodes == nullptr) return Status::failed;
+  std::memcpy(nodes, from.nodes, *bytes);
+  to.nodes = nodes;
+  to.node_count = from.node_count;
+  to.node_capacity = from.node_count;
+  to.pattern_count = from.pattern_count;
+  to.last_node_id = from.last_node_id;
+  for (std::uint64_t index = 0; index < from.node_count; ++index) {
+    Node &node = nodes[index];
+    const std::uint8_t kind = node.edge_kind & 3;
+    if (kind != EDGE_LIST && kind != EDGE_TABLE) continue;
+    const std::uint64_t size = kind == EDGE_LIST ? sizeof(EdgeList) : sizeof(EdgeTable);
+    void *block = allocator.vtable->alloc(allocator.context, size, ALIGN_EDGES, caller);
+    if (block == nullptr) {
+      // Records from here on still point at the edge sets of `from`: cut
+      // them off so that the release below frees only what is our own.
+      for (std::uint64_t rest = index; rest < from.node_count; ++rest) {
+        nodes[rest].edges = 0;
+        nodes[rest].edge_kind = EDGE_NONE;
+      }
+      release_nodes(to, caller);
+      return Status::failed;
+    }
+    std::memcpy(block, reinterpret_cast<const void *>(static_cast<std::uintptr_t>(node.edges)), size);
+    node.edges = reinterpret_cast<std::uintptr_t>(block);
+  }
+  return Status::ok;
+}
+
 void release_nodes(Masker &masker, CallerAddress caller) noexcept {
   const Allocator allocator = masker.allocator;
   for (std::uint64_t index = 0; index < masker.node_count; ++index) {

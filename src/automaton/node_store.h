@@ -24,6 +24,14 @@ Status append_node(Masker &masker, std::uint32_t depth, CallerAddress caller) no
 // On failure the old edge set is kept as it was.
 Status add_edge(Masker &masker, NodeIndex from, std::uint8_t key, NodeIndex target, CallerAddress caller) noexcept;
 
+// Makes `to`, which owns no nodes (node_capacity 0), an exact copy of the
+// trie of `from`: the same records at the same indices, with edge sets of
+// its own obtained through `to.allocator`, and the same counters.  Failure
+// links, the root table and the filter are not copied; complete the copy.
+// Node indices keep their meaning, which lets a stream of the old trie go
+// on in the copy.  On failure `to` owns nothing.
+Status copy_trie(const Masker &from, Masker &to, CallerAddress caller) noexcept;
+
 // Releases every edge set of nodes 0 .. node_count - 1 in index order, then
 // the array itself.  Leaves the masker without nodes.
 void release_nodes(Masker &masker, CallerAddress caller) noexcept;

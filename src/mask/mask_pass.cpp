@@ -1,11 +1,10 @@
 #include "mask/mask_pass.h"
 
-#include <cassert>
 #include <cstring>
 
 #include "alloc/size_math.h"
 #include "mask/carry_over.h"
-#include "mask/prefilter.h"
+#include "mask/walk.h"
 
 namespace hush::core {
 namespace {
@@ -78,136 +77,26 @@ void hand_out(const Allocator &allocator, std::uint8_t *buffer, std::uint64_t ca
   *out_len = length;
 }
 
-// The automaton step out of a node other than the root: its edge set, then
-// failure links on a miss.  Links lead to strictly shallower nodes, so the
-// loop ends at the root at latest, which answers from its table.
-inline NodeIndex inner_transition(const Node *nodes, const NodeIndex *root_next, NodeIndex state,
-                                  std::uint8_t byte) noexcept {
-  do {
-    const Node &node = nodes[state];
-    const NodeIndex next = find_edge(node, byte);
-    if (next != 0) return next;
-    state = node.fail;
-  } while (state != 0);
-  return root_next[byte];
-}
+// The engine's rule: only the node reached is examined.  It stands for the
+// longest trie path ending at the byte, so every reported match begins at
+// or after the first byte of the previous one, which the run bookkeeping
+// relies on.
+struct LongestMatchRule {
+  RunBookkeeping &run;
+  std::uint64_t max_stars;
 
-// First index from `i` on whose byte leads out of the root, or `end`.  Four
-// independent table reads per test: at the root the walk depends on nothing
-// but the byte, so there is no chain from one read to the next.
-inline std::uint64_t leave_root(const NodeIndex *root_next, const std::uint8_t *text, std::uint64_t i,
-                                std::uint64_t end) noexcept {
-  while (end - i >= 4 &&
-         (root_next[text[i]] | root_next[text[i + 1]] | root_next[text[i + 2]] | root_next[text[i + 3]]) == 0) {
-    i += 4;
+  static std::uint32_t match_len(const Node &reached) noexcept {
+    return reached.pattern_id != 0 ? reached.pattern_len : 0;
   }
-  while (i < end && root_next[text[i]] == 0) ++i;
-  return i;
-}
 
-// The output side of the walk: the working buffer, its write position and
-// the chunk index up to which the text is in it.  Unmasked stretches are
-// copied in bulk: a stretch is flushed only when a match needs its bytes in
-// place, and once more at the end.
-struct Output {
-  std::uint8_t *buffer;
-  std::uint64_t p;
-  std::uint64_t copied;
+  // Matches are rare next to the bytes walked; keeping them out of line
+  // keeps the walk's loop small.
+  [[gnu::noinline]] void take(Output &out, const std::uint8_t *text, std::uint64_t index,
+                              const Node &reached) noexcept {
+    flush(out, text, index + 1);
+    apply_match(run, out.buffer, out.p, index, reached.pattern_len, max_stars);
+  }
 };
-
-void flush(Output &out, const std::uint8_t *text, std::uint64_t end) noexcept {
-  std::memcpy(out.buffer + out.p, text + out.copied, end - out.copied);
-  out.p += end - out.copied;
-  out.copied = end;
-}
-
-// Matches are rare next to the bytes walked; keeping them out of line keeps
-// the walk's loop small.
-[[gnu::noinline]] void take_match(Output &out, RunBookkeeping &run, const std::uint8_t *text, std::uint64_t index,
-                                  std::uint64_t len, std::uint64_t max_stars) noexcept {
-  flush(out, text, index + 1);
-  apply_match(run, out.buffer, out.p, index, len, max_stars);
-}
-
-// One automaton step from any node.
-inline NodeIndex step(const Node *nodes, const NodeIndex *root_next, NodeIndex state, std::uint8_t byte) noexcept {
-  return state == 0 ? root_next[byte] : inner_transition(nodes, root_next, state, byte);
-}
-
-// The walk over the whole chunk from `state`; returns the node it stops at.
-// Only the node reached is examined: it stands for the longest trie path
-// ending at the byte, so every reported match begins at or after the first
-// byte of the previous one, which the run bookkeeping relies on.
-NodeIndex walk(const Masker &masker, NodeIndex state, const std::uint8_t *text, std::uint64_t text_len,
-               std::uint64_t max_stars, Output &out, RunBookkeeping &run) noexcept {
-  const Node *nodes = masker.nodes;
-  const NodeIndex *root_next = masker.root_next;
-  std::uint64_t i = 0;
-  while (i < text_len) {
-    if (state == 0) {
-      i = leave_root(root_next, text, i, text_len);
-      if (i == text_len) break;
-      state = root_next[text[i]];
-    } else {
-      state = inner_transition(nodes, root_next, state, text[i]);
-    }
-    const Node &reached = nodes[state];
-    if (reached.pattern_id != 0) take_match(out, run, text, i, reached.pattern_len, max_stars);
-    ++i;
-  }
-  return state;
-}
-
-// When a search lets the walk jump nothing, the next one waits this many
-// bytes more, doubling up to this bound, and a jump resets the wait: where
-// candidates are dense (text made of secret material) the walk then pays
-// for one search every few hundred bytes instead of one per byte.
-constexpr std::uint64_t MAX_SEARCH_PAUSE = 255;
-
-// The same walk, jumping from where the trie path under way begins to the
-// next position the prefilter reports (see mask/prefilter.h for why the
-// state after the jump is exact).  A search always starts where the current
-// path begins, so when and how often to search is free: `searched_to` only
-// keeps from searching the same stretch twice (a search is made once the
-// path begins at or after it, past the candidate found last) and from
-// searching where it did not pay.  Indices before the chunk (a path carried
-// over from the previous call) cannot be searched: the walk goes on byte by
-// byte until its path lies inside the chunk.
-NodeIndex walk_filtered(const Masker &masker, const Prefilter &filter, NodeIndex state, const std::uint8_t *text,
-                        std::uint64_t text_len, std::uint64_t max_stars, Output &out, RunBookkeeping &run) noexcept {
-  const Node *nodes = masker.nodes;
-  const NodeIndex *root_next = masker.root_next;
-  const std::uint64_t reach = filter.window - 1u;  // bytes re-walked before a candidate
-  // Positions from `limit` on have no whole window in the chunk: candidates.
-  const std::uint64_t limit = text_len > reach ? text_len - reach : 0;
-  std::uint64_t searched_to = 0;
-  std::uint64_t pause = 0;
-  std::uint64_t depth = nodes[state].depth;
-  for (std::uint64_t i = 0; i < text_len; ++i) {
-    if (i >= searched_to + depth) {
-      const std::uint64_t path_start = i - depth;
-      const std::uint64_t next = path_start < limit ? filter.search(filter, text, path_start, limit) : path_start;
-      if (next > i && next - i >= reach) {
-        state = 0;
-        for (std::uint64_t p = next - reach; p < next; ++p) {
-          state = step(nodes, root_next, state, text[p]);
-          assert(nodes[state].pattern_id == 0 && "a secret ending here would begin at a skipped position");
-        }
-        i = next;
-        pause = 0;
-        if (i == text_len) break;  // one-byte windows: no candidate left in the chunk
-      } else {
-        pause = pause < MAX_SEARCH_PAUSE ? 2 * pause + 1 : MAX_SEARCH_PAUSE;
-      }
-      searched_to = next + 1 + pause;
-    }
-    state = step(nodes, root_next, state, text[i]);
-    const Node &reached = nodes[state];
-    depth = reached.depth;
-    if (reached.pattern_id != 0) take_match(out, run, text, i, reached.pattern_len, max_stars);
-  }
-  return state;
-}
 
 }  // namespace
 
@@ -229,12 +118,10 @@ Status mask_text(Masker &masker, const std::uint8_t *text, std::uint64_t text_le
   if (carried != 0) std::memcpy(buffer, masker.reminder, carried);
 
   RunBookkeeping run{masker.last_match_end, masker.last_match_len, masker.run_len};
-  Output output{buffer, carried, 0};
-  const auto start = static_cast<NodeIndex>(masker.state);
-  const NodeIndex state = masker.prefilter != nullptr
-                              ? walk_filtered(masker, *masker.prefilter, start, text, text_len, max_stars, output, run)
-                              : walk(masker, start, text, text_len, max_stars, output, run);
-  if (output.copied < text_len) flush(output, text, text_len);
+  Output output{buffer, carried, 0, carried};
+  LongestMatchRule rule{run, max_stars};
+  const NodeIndex state =
+      walk_chunk(automaton_of(masker), static_cast<NodeIndex>(masker.state), text, text_len, output, rule);
   const std::uint64_t p = output.p;
 
   masker.state = state;

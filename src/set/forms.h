@@ -34,7 +34,7 @@ struct FormSink {
 // HUSHSET_FORM_*) enables to `sink`.  Every block obtained from `allocator`
 // is released before the call returns, on every path.  Returns the first
 // failure of the allocator or of the sink, else ok.
-[[nodiscard]] core::Status derive_forms(const core::Allocator &allocator, const std::uint8_t *secret,
-                                        std::uint64_t len, std::uint32_t forms, const FormSink &sink) noexcept;
+[[nodiscard]] core::Status derive_forms(const core::Allocator &allocator, const std::uint8_t *secret, std::uint64_t len,
+                                        std::uint32_t forms, const FormSink &sink) noexcept;
 
 }  // namespace hush::set

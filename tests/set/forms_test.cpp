@@ -1,10 +1,11 @@
+#include "set/forms.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "alloc/allocator.h"
-#include "set/forms.h"
 
 namespace {
 
@@ -17,8 +18,9 @@ std::vector<std::string> forms_of(const std::string &secret, std::uint32_t forms
                              return hush::core::Status::ok;
                            },
                            [](void *, std::uint64_t) noexcept {}};
-  EXPECT_FALSE(hush::core::failed(hush::set::derive_forms(
-      hush::core::c_heap_allocator, reinterpret_cast<const std::uint8_t *>(secret.data()), secret.size(), forms, sink)));
+  EXPECT_FALSE(hush::core::failed(hush::set::derive_forms(hush::core::c_heap_allocator,
+                                                          reinterpret_cast<const std::uint8_t *>(secret.data()),
+                                                          secret.size(), forms, sink)));
   return seen;
 }
 

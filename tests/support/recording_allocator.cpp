@@ -124,7 +124,7 @@ void RecordingAllocator::do_free(void *context, void *block, std::uint64_t len, 
   auto &self = *static_cast<RecordingAllocator *>(context);
   if (len == 0) self.errors.push_back("free with length 0");
   AllocatorCall call{Op::free, block, len, align_exp, 0, nullptr, caller, {}};
-  if ((align_exp & 0x3F) == ALIGN_ARRAY) {
+  if ((align_exp & 0x3F) == ALIGN_ARRAY || self.keep_all_freed_contents) {
     const auto *bytes = static_cast<const std::uint8_t *>(block);
     call.freed_contents.assign(bytes, bytes + len);
   }

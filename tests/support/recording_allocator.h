@@ -49,6 +49,9 @@ class RecordingAllocator {
   void fail_randomly(std::uint32_t one_in, std::uint64_t seed);
   void stop_failing();
   bool refuse_remap = false;
+  // Keep the contents of every released block, not only of alignment-3
+  // ones (to check that blocks are wiped before they go).
+  bool keep_all_freed_contents = false;
 
   [[nodiscard]] std::uint64_t requests() const noexcept { return requests_; }
   [[nodiscard]] std::uint64_t failures() const noexcept { return failures_; }

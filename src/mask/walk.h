@@ -1,0 +1,180 @@
+#pragma once
+// The walk of text through a completed automaton, shared by every masking
+// rule.  It reads the automaton only and writes the text, as it goes, into
+// an output buffer; what a match does to that output is the rule's own.
+//
+// A rule is a type with two members:
+//   static std::uint32_t match_len(const Node &reached)
+//       the length of the match ending at the node just reached, 0 for none;
+//   void take(Output &out, const std::uint8_t *text, std::uint64_t index,
+//             const Node &reached)
+//       called for every byte at which match_len is not 0, with the text up
+//       to `index` not yet necessarily copied (flush it first).
+// Both walks below are written once and instantiated per rule, so that the
+// per-byte path of each rule is the same code.
+
+#include <cassert>
+#include <cstdint>
+#include <cstring>
+
+#include "automaton/node.h"
+#include "mask/prefilter.h"
+
+namespace hush::core {
+
+// What a walk needs of an automaton: the node array, the root's table and
+// the filter, if any.  All read-only while text is walked.
+struct Automaton {
+  const Node *nodes;
+  const NodeIndex *root_next;
+  const Prefilter *prefilter;
+};
+
+[[nodiscard]] inline Automaton automaton_of(const Masker &masker) noexcept {
+  return {masker.nodes, masker.root_next, masker.prefilter};
+}
+
+// The output side of the walk: the working buffer, its write position, the
+// chunk index up to which the text is in it, and the highest position ever
+// written (bytes up to there may hold text that a run later took back).
+// Unmasked stretches are copied in bulk: a stretch is flushed only when a
+// match needs its bytes in place, and once more at the end.
+struct Output {
+  std::uint8_t *buffer;
+  std::uint64_t p;
+  std::uint64_t copied;
+  std::uint64_t written;
+};
+
+inline void flush(Output &out, const std::uint8_t *text, std::uint64_t end) noexcept {
+  std::memcpy(out.buffer + out.p, text + out.copied, end - out.copied);
+  out.p += end - out.copied;
+  out.copied = end;
+  if (out.p > out.written) out.written = out.p;
+}
+
+// The automaton step out of a node other than the root: its edge set, then
+// failure links on a miss.  Links lead to strictly shallower nodes, so the
+// loop ends at the root at latest, which answers from its table.
+inline NodeIndex inner_transition(const Node *nodes, const NodeIndex *root_next, NodeIndex state,
+                                  std::uint8_t byte) noexcept {
+  do {
+    const Node &node = nodes[state];
+    const NodeIndex next = find_edge(node, byte);
+    if (next != 0) return next;
+    state = node.fail;
+  } while (state != 0);
+  return root_next[byte];
+}
+
+// One automaton step from any node.
+inline NodeIndex step(const Node *nodes, const NodeIndex *root_next, NodeIndex state, std::uint8_t byte) noexcept {
+  return state == 0 ? root_next[byte] : inner_transition(nodes, root_next, state, byte);
+}
+
+// First index from `i` on whose byte leads out of the root, or `end`.  Four
+// independent table reads per test: at the root the walk depends on nothing
+// but the byte, so there is no chain from one read to the next.
+inline std::uint64_t leave_root(const NodeIndex *root_next, const std::uint8_t *text, std::uint64_t i,
+                                std::uint64_t end) noexcept {
+  while (end - i >= 4 &&
+         (root_next[text[i]] | root_next[text[i + 1]] | root_next[text[i + 2]] | root_next[text[i + 3]]) == 0) {
+    i += 4;
+  }
+  while (i < end && root_next[text[i]] == 0) ++i;
+  return i;
+}
+
+// The walk over the whole chunk from `state`, byte by byte; returns the node
+// it stops at.  The node reached after each byte stands for the longest
+// suffix of the text that is a trie path.
+template <typename Rule>
+NodeIndex walk(const Automaton &automaton, NodeIndex state, const std::uint8_t *text, std::uint64_t text_len,
+               Output &out, Rule &rule) noexcept {
+  const Node *nodes = automaton.nodes;
+  const NodeIndex *root_next = automaton.root_next;
+  std::uint64_t i = 0;
+  while (i < text_len) {
+    if (state == 0) {
+      i = leave_root(root_next, text, i, text_len);
+      if (i == text_len) break;
+      state = root_next[text[i]];
+    } else {
+      state = inner_transition(nodes, root_next, state, text[i]);
+    }
+    const Node &reached = nodes[state];
+    if (Rule::match_len(reached) != 0) rule.take(out, text, i, reached);
+    ++i;
+  }
+  return state;
+}
+
+// When a search lets the walk jump nothing, the next one waits this many
+// bytes more, doubling up to this bound, and a jump resets the wait: where
+// candidates are dense (text made of secret material) the walk then pays
+// for one search every few hundred bytes instead of one per byte.
+inline constexpr std::uint64_t MAX_SEARCH_PAUSE = 255;
+
+// The same walk, jumping from where the trie path under way begins to the
+// next position the prefilter reports (see mask/prefilter.h for why the
+// state after the jump is exact).  A search always starts where the current
+// path begins, so when and how often to search is free: `searched_to` only
+// keeps from searching the same stretch twice (a search is made once the
+// path begins at or after it, past the candidate found last) and from
+// searching where it did not pay.  Indices before the chunk (a path carried
+// over from the previous call) cannot be searched: the walk goes on byte by
+// byte until its path lies inside the chunk.
+//
+// Every match of either rule lies inside the trie path at the byte where it
+// ends, and every such path begins at a candidate, so a rule sees the same
+// matches with or without the jumps.
+template <typename Rule>
+NodeIndex walk_filtered(const Automaton &automaton, const Prefilter &filter, NodeIndex state, const std::uint8_t *text,
+                        std::uint64_t text_len, Output &out, Rule &rule) noexcept {
+  const Node *nodes = automaton.nodes;
+  const NodeIndex *root_next = automaton.root_next;
+  const std::uint64_t reach = filter.window - 1u;  // bytes re-walked before a candidate
+  // Positions from `limit` on have no whole window in the chunk: candidates.
+  const std::uint64_t limit = text_len > reach ? text_len - reach : 0;
+  std::uint64_t searched_to = 0;
+  std::uint64_t pause = 0;
+  std::uint64_t depth = nodes[state].depth;
+  for (std::uint64_t i = 0; i < text_len; ++i) {
+    if (i >= searched_to + depth) {
+      const std::uint64_t path_start = i - depth;
+      const std::uint64_t next = path_start < limit ? filter.search(filter, text, path_start, limit) : path_start;
+      if (next > i && next - i >= reach) {
+        state = 0;
+        for (std::uint64_t p = next - reach; p < next; ++p) {
+          state = step(nodes, root_next, state, text[p]);
+          assert(Rule::match_len(nodes[state]) == 0 && "a secret ending here would begin at a skipped position");
+        }
+        i = next;
+        pause = 0;
+        if (i == text_len) break;  // one-byte windows: no candidate left in the chunk
+      } else {
+        pause = pause < MAX_SEARCH_PAUSE ? 2 * pause + 1 : MAX_SEARCH_PAUSE;
+      }
+      searched_to = next + 1 + pause;
+    }
+    state = step(nodes, root_next, state, text[i]);
+    const Node &reached = nodes[state];
+    depth = reached.depth;
+    if (Rule::match_len(reached) != 0) rule.take(out, text, i, reached);
+  }
+  return state;
+}
+
+// Walks the chunk with the automaton's filter when it has one, and copies
+// the rest of the text into the output.
+template <typename Rule>
+NodeIndex walk_chunk(const Automaton &automaton, NodeIndex state, const std::uint8_t *text, std::uint64_t text_len,
+                     Output &out, Rule &rule) noexcept {
+  state = automaton.prefilter != nullptr
+              ? walk_filtered(automaton, *automaton.prefilter, state, text, text_len, out, rule)
+              : walk(automaton, state, text, text_len, out, rule);
+  if (out.copied < text_len) flush(out, text, text_len);
+  return state;
+}
+
+}  // namespace hush::core
