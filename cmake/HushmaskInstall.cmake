@@ -8,6 +8,8 @@
 #   hushmask::hushmask         the shared library libhushmask.so
 #   hushmask::hushmask_static  the static library libhushmask.a
 #                              (when built with HUSHMASK_BUILD_STATIC)
+#   hushmask::hushset          the shared library libhushset.so
+#   hushmask::hushset_static   the static library libhushset.a
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -16,9 +18,9 @@ set(HUSHMASK_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/hushmask"
 set(HUSHMASK_INSTALL_PYTHONDIR "lib/python3/site-packages"
   CACHE STRING "Where the Python package goes, relative to the prefix (empty: not installed)")
 
-set(hushmask_library_targets hushmask)
+set(hushmask_library_targets hushmask hushset)
 if(TARGET hushmask_static)
-  list(APPEND hushmask_library_targets hushmask_static)
+  list(APPEND hushmask_library_targets hushmask_static hushset_static)
 endif()
 
 install(TARGETS ${hushmask_library_targets}
@@ -32,6 +34,7 @@ install(TARGETS ${hushmask_library_targets}
 install(FILES
   ${PROJECT_SOURCE_DIR}/include/hushmask.h
   ${PROJECT_SOURCE_DIR}/include/hushmask.hpp
+  ${PROJECT_SOURCE_DIR}/include/hushset.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 
 # The tool is written under tools/ and may be switched off.
@@ -83,9 +86,18 @@ else()
   set(HUSHMASK_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
   set(HUSHMASK_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
-configure_file(${CMAKE_CURRENT_LIST_DIR}/hushmask.pc.in ${PROJECT_BINARY_DIR}/hushmask.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/hushmask.pc
-  DESTINATION ${HUSHMASK_PC_DIR} COMPONENT development)
+foreach(hushmask_pc_library IN ITEMS hushmask hushset)
+  if(hushmask_pc_library STREQUAL "hushset")
+    set(HUSHMASK_PC_NAME hushset)
+    set(HUSHMASK_PC_DESCRIPTION "Mask every occurrence of a set of secrets and their encoded forms in text and streams")
+  else()
+    set(HUSHMASK_PC_NAME hushmask)
+    set(HUSHMASK_PC_DESCRIPTION "${PROJECT_DESCRIPTION}")
+  endif()
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/hushmask.pc.in ${PROJECT_BINARY_DIR}/${hushmask_pc_library}.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/${hushmask_pc_library}.pc
+    DESTINATION ${HUSHMASK_PC_DIR} COMPONENT development)
+endforeach()
 # The ctypes binding needs no build step; it finds the library by walking up
 # from its own place to the prefix's library directory.
 if(HUSHMASK_INSTALL_PYTHONDIR)
