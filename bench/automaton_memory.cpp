@@ -40,7 +40,8 @@ void *counted_remap(void *context, void *block, std::uint64_t old_len, std::uint
   return moved;
 }
 
-void counted_free(void *context, void *block, std::uint64_t len, std::uint8_t align_exp, hush::core::CallerAddress caller) {
+void counted_free(void *context, void *block, std::uint64_t len, std::uint8_t align_exp,
+                  hush::core::CallerAddress caller) {
   hush::core::c_heap_allocator.vtable->free(nullptr, block, len, align_exp, caller);
   AllocationCount &count = counter_of(context);
   note_live(count, count.live_bytes - len);
@@ -52,7 +53,11 @@ constexpr hush::core::AllocatorVTable COUNTING_VTABLE{counted_alloc, counted_res
 
 AutomatonWalk walk_automaton(const hush_masker *handle) {
   const hush::core::Masker &masker = *hush::core::to_masker(handle);
-  AutomatonWalk walk{masker.node_count, masker.node_capacity * sizeof(hush::core::Node), 0, 0, 0,
+  AutomatonWalk walk{masker.node_count,
+                     masker.node_capacity * sizeof(hush::core::Node),
+                     0,
+                     0,
+                     0,
                      masker.prefilter != nullptr ? masker.prefilter->block_len : 0};
   for (std::uint64_t index = 0; index < masker.node_count; ++index) {
     switch (masker.nodes[index].edge_kind & 3) {
@@ -61,7 +66,8 @@ AutomatonWalk walk_automaton(const hush_masker *handle) {
       default: break;
     }
   }
-  walk.edge_set_bytes = walk.edge_lists * sizeof(hush::core::EdgeList) + walk.edge_tables * sizeof(hush::core::EdgeTable);
+  walk.edge_set_bytes =
+      walk.edge_lists * sizeof(hush::core::EdgeList) + walk.edge_tables * sizeof(hush::core::EdgeTable);
   return walk;
 }
 
@@ -69,6 +75,11 @@ void install_counting_allocator(hush_masker *handle, AllocationCount &count) {
   hush::core::Masker &masker = *hush::core::to_masker(handle);
   count = {masker.node_capacity * sizeof(hush::core::Node), masker.node_capacity * sizeof(hush::core::Node), 0};
   masker.allocator = hush::core::Allocator{&count, &COUNTING_VTABLE};
+}
+
+hush::core::Allocator counting_allocator(AllocationCount &count) {
+  count = {};
+  return hush::core::Allocator{&count, &COUNTING_VTABLE};
 }
 
 }  // namespace hush_bench

@@ -20,8 +20,8 @@ struct AutomatonWalk {
   std::uint64_t node_array_bytes;  // capacity * sizeof(Node)
   std::uint64_t edge_lists;
   std::uint64_t edge_tables;
-  std::uint64_t edge_set_bytes;    // lists and tables together
-  std::uint64_t prefilter_bytes;   // 0 when the handle has no prefilter
+  std::uint64_t edge_set_bytes;   // lists and tables together
+  std::uint64_t prefilter_bytes;  // 0 when the handle has no prefilter
 };
 
 AutomatonWalk walk_automaton(const hush_masker *handle);
@@ -39,5 +39,8 @@ struct AllocationCount {
 // directly; its bytes are counted as live from here on, since the library
 // grows and releases it through the allocator.
 void install_counting_allocator(hush_masker *handle, AllocationCount &count);
+
+// A counting allocator over the C heap, for a set's blocks.
+hush::core::Allocator counting_allocator(AllocationCount &count);
 
 }  // namespace hush_bench

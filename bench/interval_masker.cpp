@@ -28,8 +28,9 @@ void emit_run(OutputCursor &cursor, const Interval &run, std::uint64_t max_stars
 
 MaskResult mask_intervals(std::string_view text, std::vector<Interval> &matches, std::uint64_t max_stars,
                           std::uint8_t *out) {
-  std::sort(matches.begin(), matches.end(),
-            [](const Interval &a, const Interval &b) { return a.begin != b.begin ? a.begin < b.begin : a.end < b.end; });
+  std::sort(matches.begin(), matches.end(), [](const Interval &a, const Interval &b) {
+    return a.begin != b.begin ? a.begin < b.begin : a.end < b.end;
+  });
   OutputCursor cursor{text, out, 0, 0};
   std::uint64_t runs = 0;
   bool open = false;

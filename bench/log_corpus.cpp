@@ -23,9 +23,11 @@ constexpr std::uint64_t PLACEMENT_SEED = 0x5EC2E75;
 constexpr std::uint64_t SECRET_SEED = 0xC0FFEE;
 
 constexpr const char *PROJECTS[] = {"atlas", "hermes", "orbit", "quarry", "lumen", "pylon"};
-constexpr const char *DIRS[] = {"src", "src/net", "src/core", "src/io", "lib/util", "tests/unit", "tools", "include/api"};
-constexpr const char *FILES[] = {"http_client", "parser", "scheduler", "buffer_pool", "config_loader", "tls_session",
-                                 "json_writer", "thread_pool", "main", "metrics", "retry_policy", "arena"};
+constexpr const char *DIRS[] = {"src",      "src/net",    "src/core", "src/io",
+                                "lib/util", "tests/unit", "tools",    "include/api"};
+constexpr const char *FILES[] = {"http_client",   "parser",      "scheduler",    "buffer_pool",
+                                 "config_loader", "tls_session", "json_writer",  "thread_pool",
+                                 "main",          "metrics",     "retry_policy", "arena"};
 constexpr const char *WARNINGS[] = {
     "comparison of integer expressions of different signedness: 'int' and 'size_t' [-Wsign-compare]",
     "unused variable 'result' [-Wunused-variable]",
@@ -34,9 +36,12 @@ constexpr const char *WARNINGS[] = {
     "'ptr' may be used uninitialized [-Wmaybe-uninitialized]",
     "this statement may fall through [-Wimplicit-fallthrough=]",
     "unused parameter 'context' [-Wunused-parameter]"};
-constexpr const char *CODE[] = {"    for (int i = 0; i < items.size(); ++i) {", "    auto result = pool.acquire(size);",
-                                "    unsigned n = buffer.length();", "    int count = next_batch();",
-                                "      case State::open: flush(out);", "static void on_ready(Context &context, int fd) {"};
+constexpr const char *CODE[] = {"    for (int i = 0; i < items.size(); ++i) {",
+                                "    auto result = pool.acquire(size);",
+                                "    unsigned n = buffer.length();",
+                                "    int count = next_batch();",
+                                "      case State::open: flush(out);",
+                                "static void on_ready(Context &context, int fd) {"};
 constexpr const char *COMMANDS[] = {
     "+ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release",
     "+ cmake --build build --parallel 4",
@@ -51,15 +56,15 @@ constexpr const char *COMMANDS[] = {
     "$ cargo build --release --locked",
     "+ rsync -a --delete build/out/ /srv/artifacts/"};
 constexpr const char *LEVELS[] = {"info", "info", "info", "debug", "warn", "error"};
-constexpr const char *MESSAGES[] = {"uploaded artifact", "cache restored", "cache miss", "step finished",
-                                    "retrying request", "resolved dependency", "container started",
-                                    "health check passed"};
-constexpr const char *HOSTS[] = {"registry.npmjs.example", "files.pythonhosted.example", "github.example.com",
-                                 "objects.example-cdn.net", "api.ci.example.org", "mirror.debian.example"};
-constexpr const char *PACKAGES[] = {"requests", "urllib3", "left-pad", "serde_json", "lodash", "protobuf",
-                                    "numpy", "tokio", "zlib", "openssl-sys"};
-constexpr const char *TESTS[] = {"ParserTest.HandlesEmptyInput", "SchedulerTest.RunsInOrder",
-                                 "BufferPoolTest.ReusesBlocks", "TlsSessionTest.RejectsExpiredCertificate",
+constexpr const char *MESSAGES[] = {"uploaded artifact", "cache restored",     "cache miss",
+                                    "step finished",     "retrying request",   "resolved dependency",
+                                    "container started", "health check passed"};
+constexpr const char *HOSTS[] = {"registry.npmjs.example",  "files.pythonhosted.example", "github.example.com",
+                                 "objects.example-cdn.net", "api.ci.example.org",         "mirror.debian.example"};
+constexpr const char *PACKAGES[] = {"requests", "urllib3", "left-pad", "serde_json", "lodash",
+                                    "protobuf", "numpy",   "tokio",    "zlib",       "openssl-sys"};
+constexpr const char *TESTS[] = {"ParserTest.HandlesEmptyInput",          "SchedulerTest.RunsInOrder",
+                                 "BufferPoolTest.ReusesBlocks",           "TlsSessionTest.RejectsExpiredCertificate",
                                  "RetryPolicyTest.BacksOffExponentially", "JsonWriterTest.EscapesControlBytes"};
 
 // Everything the line writers share: the output, the random source and the
@@ -73,7 +78,9 @@ struct LogWriter {
 void append_format(std::string &out, const char *format, auto... args) {
   char line[512];
   const int length = std::snprintf(line, sizeof line, format, args...);
-  if (length > 0) out.append(line, static_cast<std::size_t>(length) < sizeof line ? static_cast<std::size_t>(length) : sizeof line - 1);
+  if (length > 0)
+    out.append(line,
+               static_cast<std::size_t>(length) < sizeof line ? static_cast<std::size_t>(length) : sizeof line - 1);
 }
 
 void append_hex(LogWriter &log, std::size_t digits) {
@@ -114,13 +121,14 @@ void write_warning(LogWriter &log) {
 void write_command(LogWriter &log) { append_format(log.out, "%s\n", pick(log.prng, COMMANDS)); }
 
 void write_json(LogWriter &log) {
-  append_format(log.out,
-                "{\"ts\":%llu,\"level\":\"%s\",\"logger\":\"%s.%s\",\"msg\":\"%s\",\"path\":\"dist/%s-%u.%u.%u.tar.gz\","
-                "\"bytes\":%u,\"duration_ms\":%u,\"request_id\":\"",
-                static_cast<unsigned long long>(1714979289000u + log.clock_ms), pick(log.prng, LEVELS),
-                pick(log.prng, PROJECTS), pick(log.prng, FILES), pick(log.prng, MESSAGES), pick(log.prng, PACKAGES),
-                unsigned(below(log.prng, 5)), unsigned(below(log.prng, 30)), unsigned(below(log.prng, 12)),
-                unsigned(below(log.prng, 50'000'000)), unsigned(below(log.prng, 9000)));
+  append_format(
+      log.out,
+      "{\"ts\":%llu,\"level\":\"%s\",\"logger\":\"%s.%s\",\"msg\":\"%s\",\"path\":\"dist/%s-%u.%u.%u.tar.gz\","
+      "\"bytes\":%u,\"duration_ms\":%u,\"request_id\":\"",
+      static_cast<unsigned long long>(1714979289000u + log.clock_ms), pick(log.prng, LEVELS), pick(log.prng, PROJECTS),
+      pick(log.prng, FILES), pick(log.prng, MESSAGES), pick(log.prng, PACKAGES), unsigned(below(log.prng, 5)),
+      unsigned(below(log.prng, 30)), unsigned(below(log.prng, 12)), unsigned(below(log.prng, 50'000'000)),
+      unsigned(below(log.prng, 9000)));
   append_hex(log, 8);
   for (int group = 0; group < 3; ++group) {
     log.out += '-';
@@ -258,6 +266,93 @@ CiLog make_ci_log(const std::vector<std::string> &secrets, std::size_t size) {
     }
   }
   return log;
+}
+
+}  // namespace hush_bench
+
+namespace hush_bench {
+namespace {
+
+constexpr std::uint64_t CORPUS_SEED = 0xC0A905;
+
+// Appends `secret` to `out` once `out` has grown past `next_at`, and moves
+// `next_at` on by 20 to 40 KB.
+void maybe_embed(std::string &out, const std::vector<std::string> &secrets, Prng &prng, std::uint64_t &next_at) {
+  if (out.size() < next_at || secrets.empty()) return;
+  out += secrets[below(prng, secrets.size())];
+  next_at = out.size() + between(prng, MIN_SECRET_GAP, MAX_SECRET_GAP);
+}
+
+void append_alphabet(std::string &out, Prng &prng, std::size_t len) {
+  for (std::size_t i = 0; i < len; ++i) out.push_back(SECRET_ALPHABET[below(prng, 64)]);
+}
+
+std::string cut_to(std::string text, std::size_t size) {
+  text.resize(size, '\n');
+  return text;
+}
+
+}  // namespace
+
+std::vector<std::string> make_prefixed_secret_set(std::size_t count, const std::string &prefix) {
+  Prng prng{SECRET_SEED ^ (prefix.size() * 0x9E37u)};
+  std::unordered_set<std::string> seen;
+  std::vector<std::string> secrets;
+  secrets.reserve(count);
+  while (secrets.size() < count) {
+    std::string secret = prefix;
+    append_alphabet(secret, prng, between(prng, 12, 40));
+    if (seen.insert(secret).second) secrets.push_back(std::move(secret));
+  }
+  return secrets;
+}
+
+std::string make_prefix_dense_text(const std::vector<std::string> &secrets, const std::string &prefix,
+                                   std::size_t size) {
+  Prng prng{CORPUS_SEED};
+  std::string out;
+  out.reserve(size + 128);
+  std::uint64_t next_at = between(prng, MIN_SECRET_GAP, MAX_SECRET_GAP);
+  while (out.size() < size) {
+    out += prefix;
+    append_alphabet(out, prng, 16 - prefix.size());
+    maybe_embed(out, secrets, prng, next_at);
+  }
+  return cut_to(std::move(out), size);
+}
+
+std::string make_random_text(const std::vector<std::string> &secrets, std::size_t size) {
+  Prng prng{CORPUS_SEED + 1};
+  std::string out;
+  out.reserve(size + 128);
+  std::uint64_t next_at = between(prng, MIN_SECRET_GAP, MAX_SECRET_GAP);
+  while (out.size() < size) {
+    std::uint64_t word = next_u64(prng);
+    for (int i = 0; i < 8; ++i, word >>= 8)
+      out.push_back(static_cast<char>(word & 0xFF) == '*' ? '+' : static_cast<char>(word & 0xFF));
+    maybe_embed(out, secrets, prng, next_at);
+  }
+  return cut_to(std::move(out), size);
+}
+
+std::string make_base64_log(const std::vector<std::string> &secrets, std::size_t size) {
+  static constexpr char BASE64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  Prng prng{CORPUS_SEED + 2};
+  std::string out;
+  out.reserve(size + 4096);
+  std::uint64_t next_at = between(prng, MIN_SECRET_GAP, MAX_SECRET_GAP);
+  while (out.size() < size) {
+    out += pick(prng, LEVELS);
+    out += " upload chunk=";
+    out += std::to_string(below(prng, 100000));
+    out += " data=";
+    const std::uint64_t blob = between(prng, 48, 3000);
+    for (std::uint64_t i = 0; i < blob / 3 * 4; ++i) out.push_back(BASE64[below(prng, 64)]);
+    if (below(prng, 4) == 0) out += "==";
+    out += '\n';
+    maybe_embed(out, secrets, prng, next_at);
+  }
+  return cut_to(std::move(out), size);
 }
 
 }  // namespace hush_bench
