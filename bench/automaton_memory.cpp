@@ -4,7 +4,7 @@
 
 #include "api/masker.h"
 #include "automaton/node.h"
-#include "mask/prefilter.h"
+#include "mask/prefilter/prefilter.h"
 
 namespace hush_bench {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "mask/prefilter.h"
+#include "mask/prefilter/prefilter.h"
 #include "support/masker_access.h"
 #include "support/recording_allocator.h"
 

@@ -4,7 +4,7 @@
 // automaton walked byte by byte, for every kernel this CPU runs.  Texts use
 // a large alphabet with rare secret material, so most bytes are skipped.
 
-#include "mask/prefilter.h"
+#include "mask/prefilter/prefilter.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 #include "hushmask.h"
 #include "mask/carry_over.h"
 #include "mask/mask_pass.h"
-#include "mask/prefilter.h"
+#include "mask/prefilter/prefilter.h"
 
 namespace {
 // hush_new gives the array room for five records before the first growth.

@@ -16,7 +16,7 @@ struct hush_masker;
 // never see two different types under one name.
 namespace hush::core {
 
-struct Prefilter;  // mask/prefilter.h
+struct Prefilter;  // mask/prefilter/prefilter.h
 
 struct Masker {
   Allocator allocator;          // source of every block obtained after creation

@@ -18,7 +18,7 @@
 #include <cstring>
 
 #include "automaton/node.h"
-#include "mask/prefilter.h"
+#include "mask/prefilter/prefilter.h"
 
 namespace hush::core {
 
@@ -116,7 +116,7 @@ NodeIndex walk(const Automaton &automaton, NodeIndex state, const std::uint8_t *
 inline constexpr std::uint64_t MAX_SEARCH_PAUSE = 255;
 
 // The same walk, jumping from where the trie path under way begins to the
-// next position the prefilter reports (see mask/prefilter.h for why the
+// next position the prefilter reports (see mask/prefilter/prefilter.h for why the
 // state after the jump is exact).  A search always starts where the current
 // path begins, so when and how often to search is free: `searched_to` only
 // keeps from searching the same stretch twice (a search is made once the

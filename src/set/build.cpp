@@ -15,7 +15,7 @@
 #include "automaton/complete.h"
 #include "automaton/insert.h"
 #include "automaton/node_store.h"
-#include "mask/prefilter.h"
+#include "mask/prefilter/prefilter.h"
 #include "set/set.h"
 
 namespace hush::set {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "api/masker.h"
-#include "mask/prefilter.h"
+#include "mask/prefilter/prefilter.h"
 
 namespace hush::core::testing {
 

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "mask/prefilter.h"
-#include "mask/prefilter_kernels.h"
+#include "mask/prefilter/kernels.h"
+#include "mask/prefilter/prefilter.h"
 
 namespace hush::core {
 namespace {

@@ -2,7 +2,7 @@
 // The choice is made when a filter is built and stored in it, so masking
 // pays one indirect call per search and no global state is kept.
 
-#include "mask/prefilter_kernels.h"
+#include "mask/prefilter/kernels.h"
 
 namespace hush::core {
 namespace {

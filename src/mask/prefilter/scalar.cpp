@@ -1,7 +1,7 @@
 // The portable kernels: every build has them, and they are what runs where
 // no vector kernel can.
 
-#include "mask/prefilter_kernels.h"
+#include "mask/prefilter/kernels.h"
 
 namespace hush::core {
 

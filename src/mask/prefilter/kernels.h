@@ -1,12 +1,13 @@
 #pragma once
 // The candidate searches, one set per instruction set, each in its own
-// file; prefilter_dispatch.cpp is the only place that picks among them.
+// file (the block kernels written once, in block_scan.h, and compiled in
+// each); dispatch.cpp is the only place that picks among them.
 // Every kernel of one kind reports exactly the same positions; only the
 // number of positions tested at once differs.
 
 #include <cstdint>
 
-#include "mask/prefilter.h"
+#include "mask/prefilter/prefilter.h"
 
 namespace hush::core {
 

@@ -76,8 +76,9 @@ inline constexpr unsigned PREFILTER_KERNELS = 4;
 struct Prefilter;
 
 // The first candidate position in [from, limit), or `limit` when there is
-// none.  Requires from < limit; reads text[from .. limit + window - 1) and
-// nothing else.
+// none.  Requires from < limit; reads nothing outside
+// text[0 .. limit + window - 1): the block kernels may test a last block
+// that begins before `from`.
 using CandidateSearch = std::uint64_t (*)(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                           std::uint64_t limit) noexcept;
 

@@ -1,0 +1,183 @@
+// The block kernels (the nibble filter), 32 positions at a time;
+// the bitset filter, 16 at a time with two 8-lane gathers; the sampled
+// bitset, 64 bytes at a time (AVX2).
+
+#include "mask/prefilter/kernels.h"
+
+#if HUSH_PREFILTER_X86
+#include <immintrin.h>
+
+#include <cstring>
+
+namespace hush::core {
+namespace {
+
+#define HUSH_PREFILTER_TARGET [[gnu::target("avx2")]]
+
+struct Vec {
+  using V = __m256i;
+  using Mask = std::uint64_t;
+  static constexpr unsigned LANES = 32;
+  HUSH_PREFILTER_TARGET static V load(const std::uint8_t *at) noexcept {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at));
+  }
+  HUSH_PREFILTER_TARGET static V table(const std::uint8_t *at) noexcept {
+    return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i *>(at)));
+  }
+  HUSH_PREFILTER_TARGET static V splat(std::uint8_t byte) noexcept { return _mm256_set1_epi8(static_cast<char>(byte)); }
+  HUSH_PREFILTER_TARGET static V both(V a, V b) noexcept { return _mm256_and_si256(a, b); }
+  HUSH_PREFILTER_TARGET static V low_nibbles(V a) noexcept { return _mm256_and_si256(a, _mm256_set1_epi8(0x0F)); }
+  HUSH_PREFILTER_TARGET static V high_nibbles(V a) noexcept {
+    return _mm256_and_si256(_mm256_srli_epi16(a, 4), _mm256_set1_epi8(0x0F));
+  }
+  HUSH_PREFILTER_TARGET static V lookup(V table, V nibbles) noexcept { return _mm256_shuffle_epi8(table, nibbles); }
+  HUSH_PREFILTER_TARGET static Mask nonzero(V a) noexcept {
+    return ~static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, _mm256_setzero_si256())));
+  }
+  HUSH_PREFILTER_TARGET static std::uint64_t bits(Mask a) noexcept { return a; }
+};
+
+#include "mask/prefilter/block_scan.h"
+
+// The bitset kernels hash eight 32-bit words per register, as the scalar
+// kernel does, and fetch each word's block with one gather from the bitset
+// read as 32-bit blocks; bit 0 of a lane is the word's result.
+struct BitsetLanes {
+  __m256i multiplier;
+  __m256i bit_multiplier;
+  __m128i shift;
+  __m128i block_shift;
+  const int *blocks;
+};
+
+HUSH_PREFILTER_TARGET inline BitsetLanes bitset_lanes(const Prefilter &filter) noexcept {
+  return {_mm256_set1_epi32(static_cast<int>(filter.hash_multiplier)), _mm256_setzero_si256(),
+          _mm_cvtsi32_si128(static_cast<int>(filter.hash_shift)),
+          _mm_cvtsi32_si128(static_cast<int>(filter.hash_shift + 5)), reinterpret_cast<const int *>(bitset_of(filter))};
+}
+
+// Lanes outside `valid` are not fetched and come out 0.
+template <unsigned PROBES>
+HUSH_PREFILTER_TARGET inline __m256i probe_lanes(const BitsetLanes &lanes, __m256i words, __m256i valid) noexcept {
+  const __m256i hashed = _mm256_mullo_epi32(words, lanes.multiplier);
+  const __m256i index = _mm256_srl_epi32(hashed, lanes.block_shift);
+  const __m256i block = _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), lanes.blocks, index, valid, 4);
+  if constexpr (PROBES == 1) {
+    const __m256i bit = _mm256_and_si256(_mm256_srl_epi32(hashed, lanes.shift), _mm256_set1_epi32(31));
+    return _mm256_srlv_epi32(block, bit);
+  } else {
+    const __m256i bits = _mm256_mullo_epi32(words, lanes.bit_multiplier);
+    const __m256i first = _mm256_srli_epi32(bits, 27);
+    const __m256i second = _mm256_and_si256(_mm256_srli_epi32(bits, 22), _mm256_set1_epi32(31));
+    return _mm256_and_si256(_mm256_srlv_epi32(block, first), _mm256_srlv_epi32(block, second));
+  }
+}
+
+// Eight positions of the bitset filter: the windows at p .. p+7 spread into
+// 32-bit lanes by one byte shuffle of the 16 bytes at p (present in both
+// halves).
+template <unsigned WINDOW, unsigned PROBES>
+HUSH_PREFILTER_TARGET inline __m256i bitset_eight(const BitsetLanes &lanes, const std::uint8_t *at) noexcept {
+  const __m256i spread =
+      _mm256_setr_epi8(0, 1, 2, 3, 1, 2, 3, 4, 2, 3, 4, 5, 3, 4, 5, 6, 4, 5, 6, 7, 5, 6, 7, 8, 6, 7, 8, 9, 7, 8, 9, 10);
+  const __m256i bytes = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(at)));
+  const __m256i windows =
+      _mm256_and_si256(_mm256_shuffle_epi8(bytes, spread), _mm256_set1_epi32(static_cast<int>(window_mask(WINDOW))));
+  return probe_lanes<PROBES>(lanes, windows, _mm256_set1_epi32(-1));
+}
+
+template <unsigned WINDOW, unsigned PROBES>
+HUSH_PREFILTER_TARGET std::uint64_t bitset_search(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                                  std::uint64_t limit) noexcept {
+  const BitsetLanes lanes = bitset_lanes(filter);
+  const __m256i one = _mm256_set1_epi32(1);
+  const std::uint64_t text_end = limit + WINDOW - 1;
+  std::uint64_t p = from;
+  // Sixteen positions a round; the second load reads bytes p+8 .. p+23.
+  while (limit - p >= 16 && text_end - p >= 24) {
+    const __m256i hits = _mm256_and_si256(_mm256_or_si256(bitset_eight<WINDOW, PROBES>(lanes, text + p),
+                                                          bitset_eight<WINDOW, PROBES>(lanes, text + p + 8)),
+                                          one);
+    if (!_mm256_testz_si256(hits, hits)) break;
+    p += 16;
+  }
+  return search_bitset_scalar(filter, text, p, limit);
+}
+
+template <unsigned PROBES>
+HUSH_PREFILTER_TARGET std::uint64_t bitset_by_window(const Prefilter &filter, const std::uint8_t *text,
+                                                     std::uint64_t from, std::uint64_t limit) noexcept {
+  switch (filter.window) {
+    case 1: return bitset_search<1, PROBES>(filter, text, from, limit);
+    case 2: return bitset_search<2, PROBES>(filter, text, from, limit);
+    case 3: return bitset_search<3, PROBES>(filter, text, from, limit);
+    default: return bitset_search<4, PROBES>(filter, text, from, limit);
+  }
+}
+
+// The lanes whose bit 0 is set, as bits 0 to 7.
+HUSH_PREFILTER_TARGET inline unsigned hit_lanes(__m256i hits) noexcept {
+  return static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(hits, 31))));
+}
+
+// The sampled bitset: the 32 bytes at q are eight tested words themselves.
+// Hit lanes are confirmed in order, so the first candidate is found.
+template <unsigned PROBES>
+HUSH_PREFILTER_TARGET std::uint64_t sampled_search(const Prefilter &filter, const std::uint8_t *text,
+                                                   std::uint64_t from, std::uint64_t limit) noexcept {
+  const BitsetLanes lanes = bitset_lanes(filter);
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256i all = _mm256_set1_epi32(-1);
+  const std::uint64_t text_end = limit + SAMPLED_WINDOW - 1;
+  std::uint64_t q = from;
+  for (; text_end - q >= 64; q += 64) {
+    const __m256i low = _mm256_and_si256(
+        probe_lanes<PROBES>(lanes, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(text + q)), all), one);
+    const __m256i high = _mm256_and_si256(
+        probe_lanes<PROBES>(lanes, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(text + q + 32)), all), one);
+    const __m256i either = _mm256_or_si256(low, high);
+    if (_mm256_testz_si256(either, either)) continue;
+    for (unsigned hit = hit_lanes(low) | hit_lanes(high) << 8; hit != 0; hit &= hit - 1) {
+      const std::uint64_t found =
+          confirm_sampled_hit(filter, text, from, q + SAMPLE_STRIDE * static_cast<unsigned>(__builtin_ctz(hit)), limit);
+      if (found != NO_CANDIDATE) return found;
+    }
+  }
+  // The last tested words, eight at a time with masked loads: a lane reads
+  // its word only when all four bytes lie in the text, which for a tested
+  // position q is exactly q < limit + 3.  Short writes end here at once.
+  const __m256i lane_index = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  for (; q + 4 <= text_end; q += 32) {
+    const std::uint64_t fit = (text_end - q) / 4;
+    const __m256i valid = _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int>(fit < 8 ? fit : 8)), lane_index);
+    const __m256i words = _mm256_maskload_epi32(reinterpret_cast<const int *>(text + q), valid);
+    const __m256i hits = _mm256_and_si256(probe_lanes<PROBES>(lanes, words, valid), one);
+    for (unsigned hit = hit_lanes(hits); hit != 0; hit &= hit - 1) {
+      const std::uint64_t found =
+          confirm_sampled_hit(filter, text, from, q + SAMPLE_STRIDE * static_cast<unsigned>(__builtin_ctz(hit)), limit);
+      if (found != NO_CANDIDATE) return found;
+    }
+  }
+  return limit;
+}
+
+}  // namespace
+
+std::uint64_t search_sampled_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                  std::uint64_t limit) noexcept {
+  return sampled_search<1>(filter, text, from, limit);
+}
+
+std::uint64_t search_bitset_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                 std::uint64_t limit) noexcept {
+  if (from >= limit) return limit;
+  return bitset_by_window<1>(filter, text, from, limit);
+}
+
+std::uint64_t search_nibble_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                 std::uint64_t limit) noexcept {
+  return nibble_entry(filter, text, from, limit);
+}
+
+}  // namespace hush::core
+#endif

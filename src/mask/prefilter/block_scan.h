@@ -1,0 +1,92 @@
+// The block kernels of the prefilter (the nibble filter), written once and compiled once per
+// instruction set.  An instruction-set file defines HUSH_PREFILTER_TARGET
+// (its target attribute) and a `Vec` ops type in its own anonymous
+// namespace, then includes this file there, so that each copy is compiled
+// for its own instruction set and none can leak into another:
+//
+//   struct Vec {
+//     using V = ...; using Mask = ...;      // a register of LANES bytes; a lane mask
+//     static constexpr unsigned LANES;
+//     static V load(const std::uint8_t *);  // unaligned
+//     static V table(const std::uint8_t *); // 16 bytes, in every 16-byte lane
+//     static V splat(std::uint8_t);
+//     static V both(V, V);                  // bitwise and
+//     static V low_nibbles(V), high_nibbles(V);
+//     static V lookup(V table, V nibbles);  // byte shuffle within 16-byte lanes
+//     static Mask nonzero(V);               // lanes whose byte is not 0
+//     static std::uint64_t bits(Mask);      // lane i in bit i
+//   };
+//
+// (No include guard: it is meant to be included once per instruction set.)
+
+// The first position in [from, limit) whose block test passes, or limit.
+// `test(at)` returns the lanes of positions at .. at + LANES - 1 that pass,
+// reading at[0 .. LANES + window - 1).  The last, partial block is not left
+// to a scalar loop: it is tested as one more block that ends at limit,
+// backed up over positions already known to fail, or, where the whole text
+// is shorter than a block, as a zero-padded copy whose lanes past limit are
+// ignored.  So a short write costs one or two block tests.  Reads nothing
+// outside text[0 .. limit + window - 1).
+template <typename Test>
+HUSH_PREFILTER_TARGET inline std::uint64_t scan_blocks(const std::uint8_t *text, std::uint64_t from,
+                                                       std::uint64_t limit, unsigned window,
+                                                       const Test &test) noexcept {
+  constexpr unsigned LANES = Vec::LANES;
+  std::uint64_t p = from;
+  for (; limit - p >= LANES; p += LANES) {
+    const std::uint64_t hits = test(text + p);
+    if (hits != 0) return p + static_cast<unsigned>(__builtin_ctzll(hits));
+  }
+  if (p == limit) return limit;
+  std::uint64_t hits;
+  if (limit >= LANES) {
+    const std::uint64_t base = limit - LANES;
+    hits = test(text + base) >> (p - base);
+  } else {
+    alignas(64) std::uint8_t copy[LANES + NIBBLE_WINDOW_MAX] = {};
+    std::memcpy(copy, text, limit + window - 1);
+    hits = (test(copy) & ((std::uint64_t{1} << limit) - 1)) >> p;
+  }
+  return hits != 0 ? p + static_cast<unsigned>(__builtin_ctzll(hits)) : limit;
+}
+
+// The nibble filter over blocks: for each offset o of the window, the byte
+// at p + o of every lane, split into its nibbles, selects one bucket mask
+// from each table; a lane whose AND over all offsets keeps a bucket passes.
+template <unsigned WINDOW>
+struct NibbleTest {
+  typename Vec::V low[WINDOW];
+  typename Vec::V high[WINDOW];
+
+  HUSH_PREFILTER_TARGET explicit NibbleTest(const Prefilter &filter) noexcept {
+    for (unsigned o = 0; o < WINDOW; ++o) {
+      low[o] = Vec::table(filter.nibble_low[o]);
+      high[o] = Vec::table(filter.nibble_high[o]);
+    }
+  }
+  HUSH_PREFILTER_TARGET std::uint64_t operator()(const std::uint8_t *at) const noexcept {
+    typename Vec::V buckets = Vec::splat(0xFF);
+    for (unsigned o = 0; o < WINDOW; ++o) {
+      const typename Vec::V bytes = Vec::load(at + o);
+      buckets = Vec::both(buckets, Vec::both(Vec::lookup(low[o], Vec::low_nibbles(bytes)),
+                                             Vec::lookup(high[o], Vec::high_nibbles(bytes))));
+    }
+    return Vec::bits(Vec::nonzero(buckets));
+  }
+};
+
+template <template <unsigned> class Test>
+HUSH_PREFILTER_TARGET std::uint64_t search_with(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                                std::uint64_t limit) noexcept {
+  switch (filter.window) {
+    case 1: return scan_blocks(text, from, limit, 1, Test<1>(filter));
+    case 2: return scan_blocks(text, from, limit, 2, Test<2>(filter));
+    default: return scan_blocks(text, from, limit, 3, Test<3>(filter));
+  }
+}
+
+// The entry points.
+HUSH_PREFILTER_TARGET std::uint64_t nibble_entry(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                                 std::uint64_t limit) noexcept {
+  return search_with<NibbleTest>(filter, text, from, limit);
+}
