@@ -1,4 +1,4 @@
-// The block kernels (the nibble filter), 32 positions at a time;
+// The block kernels (nibble and literal filters), 32 positions at a time;
 // the bitset filter, 16 at a time with two 8-lane gathers; the sampled
 // bitset, 64 bytes at a time (AVX2).
 
@@ -34,6 +34,10 @@ struct Vec {
   HUSH_PREFILTER_TARGET static Mask nonzero(V a) noexcept {
     return ~static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, _mm256_setzero_si256())));
   }
+  HUSH_PREFILTER_TARGET static Mask equal(V a, V b) noexcept {
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, b)));
+  }
+  HUSH_PREFILTER_TARGET static Mask all(Mask a, Mask b) noexcept { return a & b; }
   HUSH_PREFILTER_TARGET static std::uint64_t bits(Mask a) noexcept { return a; }
 };
 
@@ -177,6 +181,11 @@ std::uint64_t search_bitset_avx2(const Prefilter &filter, const std::uint8_t *te
 std::uint64_t search_nibble_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                  std::uint64_t limit) noexcept {
   return nibble_entry(filter, text, from, limit);
+}
+
+std::uint64_t search_literal_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                  std::uint64_t limit) noexcept {
+  return literal_entry(filter, text, from, limit);
 }
 
 }  // namespace hush::core

@@ -1,4 +1,4 @@
-// The block kernels (the nibble filter), 64 positions at a time
+// The block kernels (nibble and literal filters), 64 positions at a time
 // (AVX-512BW).  (Gather kernels for the bitsets lost to the AVX2 ones here:
 // see DESIGN.md.)
 
@@ -36,6 +36,8 @@ struct Vec {
   }
   HUSH_PREFILTER_TARGET static V lookup(V table, V nibbles) noexcept { return _mm512_shuffle_epi8(table, nibbles); }
   HUSH_PREFILTER_TARGET static Mask nonzero(V a) noexcept { return _mm512_test_epi8_mask(a, a); }
+  HUSH_PREFILTER_TARGET static Mask equal(V a, V b) noexcept { return _mm512_cmpeq_epi8_mask(a, b); }
+  HUSH_PREFILTER_TARGET static Mask all(Mask a, Mask b) noexcept { return a & b; }
   HUSH_PREFILTER_TARGET static std::uint64_t bits(Mask a) noexcept { return a; }
 };
 
@@ -46,6 +48,11 @@ struct Vec {
 std::uint64_t search_nibble_avx512(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                    std::uint64_t limit) noexcept {
   return nibble_entry(filter, text, from, limit);
+}
+
+std::uint64_t search_literal_avx512(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                    std::uint64_t limit) noexcept {
+  return literal_entry(filter, text, from, limit);
 }
 
 }  // namespace hush::core

@@ -1,4 +1,4 @@
-// The block kernels of the prefilter (the nibble filter), written once and compiled once per
+// The block kernels of the prefilter, written once and compiled once per
 // instruction set.  An instruction-set file defines HUSH_PREFILTER_TARGET
 // (its target attribute) and a `Vec` ops type in its own anonymous
 // namespace, then includes this file there, so that each copy is compiled
@@ -14,6 +14,8 @@
 //     static V low_nibbles(V), high_nibbles(V);
 //     static V lookup(V table, V nibbles);  // byte shuffle within 16-byte lanes
 //     static Mask nonzero(V);               // lanes whose byte is not 0
+//     static Mask equal(V, V);
+//     static Mask all(Mask, Mask);          // and of two masks
 //     static std::uint64_t bits(Mask);      // lane i in bit i
 //   };
 //
@@ -75,6 +77,21 @@ struct NibbleTest {
   }
 };
 
+// The literal filter: one window, compared byte by byte.
+template <unsigned WINDOW>
+struct LiteralTest {
+  typename Vec::V bytes[WINDOW];
+
+  HUSH_PREFILTER_TARGET explicit LiteralTest(const Prefilter &filter) noexcept {
+    for (unsigned o = 0; o < WINDOW; ++o) bytes[o] = Vec::splat(filter.literal[o]);
+  }
+  HUSH_PREFILTER_TARGET std::uint64_t operator()(const std::uint8_t *at) const noexcept {
+    typename Vec::Mask equal = Vec::equal(Vec::load(at), bytes[0]);
+    for (unsigned o = 1; o < WINDOW; ++o) equal = Vec::all(equal, Vec::equal(Vec::load(at + o), bytes[o]));
+    return Vec::bits(equal);
+  }
+};
+
 template <template <unsigned> class Test>
 HUSH_PREFILTER_TARGET std::uint64_t search_with(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                                 std::uint64_t limit) noexcept {
@@ -89,4 +106,9 @@ HUSH_PREFILTER_TARGET std::uint64_t search_with(const Prefilter &filter, const s
 HUSH_PREFILTER_TARGET std::uint64_t nibble_entry(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                                  std::uint64_t limit) noexcept {
   return search_with<NibbleTest>(filter, text, from, limit);
+}
+
+HUSH_PREFILTER_TARGET std::uint64_t literal_entry(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                                  std::uint64_t limit) noexcept {
+  return search_with<LiteralTest>(filter, text, from, limit);
 }

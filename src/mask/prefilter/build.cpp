@@ -124,6 +124,19 @@ Prefilter *build_nibble(const Masker &masker, unsigned window, std::uint64_t cou
   return filter;
 }
 
+// The one window's bytes, compared at every position.
+Prefilter *build_literal(const Masker &masker, unsigned window, CallerAddress caller) noexcept {
+  std::uint64_t word = 0;
+  auto collect = [&](std::uint64_t found) { word = found; };
+  for_each_window(masker, 0, 0, window, 0, collect);
+  Prefilter *filter = obtain_block(masker, 0, caller);
+  if (filter == nullptr) return nullptr;
+  filter->kind = PrefilterKind::literal;
+  filter->window = static_cast<std::uint8_t>(window);
+  for (unsigned o = 0; o < window; ++o) filter->literal[o] = static_cast<std::uint8_t>(word >> (8 * o));
+  return filter;
+}
+
 unsigned ceil_log2(std::uint64_t value) noexcept {
   unsigned log = 0;
   while (log < 63 && (std::uint64_t{1} << log) < value) ++log;
@@ -210,7 +223,10 @@ void build_prefilter(Masker &masker, CallerAddress caller) noexcept {
   Prefilter *filter = nullptr;
   const unsigned nibble_window = shortest < NIBBLE_WINDOW_MAX ? static_cast<unsigned>(shortest) : NIBBLE_WINDOW_MAX;
   const std::uint64_t nibble_windows = count_windows(masker, nibble_window);
-  if (nibble_windows <= NIBBLE_MAX_WINDOWS && best_prefilter_kernel(PrefilterKind::nibble) != PrefilterKernel::scalar) {
+  if (nibble_windows == 1 && best_prefilter_kernel(PrefilterKind::literal) != PrefilterKernel::scalar) {
+    filter = build_literal(masker, nibble_window, caller);
+  } else if (nibble_windows <= NIBBLE_MAX_WINDOWS &&
+             best_prefilter_kernel(PrefilterKind::nibble) != PrefilterKernel::scalar) {
     filter = build_nibble(masker, nibble_window, nibble_windows, caller);
   } else {
     if (shortest >= SAMPLED_WINDOW) {

@@ -23,6 +23,17 @@ bool cpu_runs(PrefilterKernel kernel) noexcept {
 }
 
 CandidateSearch compiled_search(PrefilterKind kind, PrefilterKernel kernel) noexcept {
+  if (kind == PrefilterKind::literal) {
+    switch (kernel) {
+      case PrefilterKernel::scalar: return search_literal_scalar;
+#if HUSH_PREFILTER_X86
+      case PrefilterKernel::ssse3: return search_literal_ssse3;
+      case PrefilterKernel::avx2: return search_literal_avx2;
+      case PrefilterKernel::avx512: return search_literal_avx512;
+#endif
+      default: return nullptr;
+    }
+  }
   if (kind == PrefilterKind::sampled) {
     switch (kernel) {
       case PrefilterKernel::scalar: return search_sampled_scalar;

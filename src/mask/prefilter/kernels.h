@@ -90,6 +90,8 @@ inline constexpr std::uint64_t NO_CANDIDATE = UINT64_MAX;
 
 std::uint64_t search_nibble_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                    std::uint64_t limit) noexcept;
+std::uint64_t search_literal_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                    std::uint64_t limit) noexcept;
 std::uint64_t search_bitset_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                    std::uint64_t limit) noexcept;
 // The sampled bitset tests positions from, from + 4, ... while their word
@@ -108,6 +110,12 @@ std::uint64_t search_sampled_tail(const Prefilter &filter, const std::uint8_t *t
 #define HUSH_PREFILTER_X86 1
 std::uint64_t search_nibble_ssse3(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                   std::uint64_t limit) noexcept;
+std::uint64_t search_literal_ssse3(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                   std::uint64_t limit) noexcept;
+std::uint64_t search_literal_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                  std::uint64_t limit) noexcept;
+std::uint64_t search_literal_avx512(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                    std::uint64_t limit) noexcept;
 std::uint64_t search_nibble_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                  std::uint64_t limit) noexcept;
 std::uint64_t search_nibble_avx512(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,

@@ -67,7 +67,10 @@ inline constexpr unsigned SAMPLED_WINDOW = BITSET_WINDOW_MAX + SAMPLE_STRIDE - 1
 // least 7 bytes.  Each hit is then confirmed against a table of the 7-byte
 // windows themselves, so the search reports exact candidates only and the
 // walk never starts at a hash collision.
-enum class PrefilterKind : std::uint8_t { nibble = 0, bitset = 1, sampled = 2 };
+// `literal` is the one-window case: the window's bytes compared at every
+// position, a few vector compares per block, cheaper than the nibble
+// tables' shuffles.
+enum class PrefilterKind : std::uint8_t { nibble = 0, bitset = 1, sampled = 2, literal = 3 };
 
 // Instruction sets a kernel may be written for, in order of preference.
 enum class PrefilterKernel : std::uint8_t { scalar = 0, ssse3 = 1, avx2 = 2, avx512 = 3 };
@@ -107,7 +110,8 @@ struct alignas(64) Prefilter {
   std::uint32_t window_slots_log2;
   PrefilterKind kind;
   PrefilterKernel kernel;
-  std::uint8_t window;  // w: up to NIBBLE_WINDOW_MAX, BITSET_WINDOW_MAX, or SAMPLED_WINDOW
+  std::uint8_t window;                      // w: up to NIBBLE_WINDOW_MAX, BITSET_WINDOW_MAX, or SAMPLED_WINDOW
+  std::uint8_t literal[NIBBLE_WINDOW_MAX];  // literal filter: the window's bytes
 };
 static_assert(sizeof(Prefilter) % 64 == 0, "the bitset after the header starts on a cache line");
 

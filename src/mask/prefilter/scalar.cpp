@@ -1,6 +1,8 @@
 // The portable kernels: every build has them, and they are what runs where
 // no vector kernel can.
 
+#include <cstring>
+
 #include "mask/prefilter/kernels.h"
 
 namespace hush::core {
@@ -9,6 +11,21 @@ std::uint64_t search_nibble_scalar(const Prefilter &filter, const std::uint8_t *
                                    std::uint64_t limit) noexcept {
   for (std::uint64_t p = from; p < limit; ++p) {
     if (nibble_passes(filter, text + p)) return p;
+  }
+  return limit;
+}
+
+// The first byte by memchr, which the C library vectorises on every
+// architecture, then the rest of the window.
+std::uint64_t search_literal_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                    std::uint64_t limit) noexcept {
+  const unsigned window = filter.window;
+  for (std::uint64_t p = from; p < limit;) {
+    const void *found = std::memchr(text + p, filter.literal[0], limit - p);
+    if (found == nullptr) break;
+    p = static_cast<std::uint64_t>(static_cast<const std::uint8_t *>(found) - text);
+    if (std::memcmp(text + p + 1, filter.literal + 1, window - 1) == 0) return p;
+    ++p;
   }
   return limit;
 }

@@ -1,4 +1,4 @@
-// The block kernels (the nibble filter), 16 positions at a time
+// The block kernels (nibble and literal filters), 16 positions at a time
 // with SSSE3 byte shuffles.
 
 #include "mask/prefilter/kernels.h"
@@ -33,6 +33,10 @@ struct Vec {
   HUSH_PREFILTER_TARGET static Mask nonzero(V a) noexcept {
     return ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, _mm_setzero_si128()))) & 0xFFFFu;
   }
+  HUSH_PREFILTER_TARGET static Mask equal(V a, V b) noexcept {
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
+  }
+  HUSH_PREFILTER_TARGET static Mask all(Mask a, Mask b) noexcept { return a & b; }
   HUSH_PREFILTER_TARGET static std::uint64_t bits(Mask a) noexcept { return a; }
 };
 
@@ -43,6 +47,11 @@ struct Vec {
 std::uint64_t search_nibble_ssse3(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                   std::uint64_t limit) noexcept {
   return nibble_entry(filter, text, from, limit);
+}
+
+std::uint64_t search_literal_ssse3(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                   std::uint64_t limit) noexcept {
+  return literal_entry(filter, text, from, limit);
 }
 
 }  // namespace hush::core
