@@ -143,9 +143,13 @@ NodeIndex walk_filtered(const Automaton &automaton, const Prefilter &filter, Nod
     if (i >= searched_to + depth) {
       const std::uint64_t path_start = i - depth;
       const std::uint64_t next = path_start < limit ? filter.search(filter, text, path_start, limit) : path_start;
-      if (next > i && next - i >= reach) {
+      // A jump to limit needs no re-walk: no candidate is left before the
+      // chunk's last w - 1 positions, so the path that ends the chunk
+      // begins among them and no match ends in them (see prefilter.h).
+      // For a short write that is most of the work saved.
+      if (next > i && (next == limit || next - i >= reach)) {
         state = 0;
-        for (std::uint64_t p = next - reach; p < next; ++p) {
+        for (std::uint64_t p = next == limit ? next : next - reach; p < next; ++p) {
           state = step(nodes, root_next, state, text[p]);
           assert(Rule::match_len(nodes[state]) == 0 && "a secret ending here would begin at a skipped position");
         }

@@ -23,7 +23,11 @@
 // the same matches, and since the last w - 1 positions of a chunk count as
 // candidates, its last bytes are always walked: the final state, and with
 // it the carry-over, is the byte-by-byte one.  The re-walk keeps the state
-// exact at every byte the walk visits.  (With w no longer than the shortest
+// exact at every byte the walk visits.  A jump to the chunk's last w - 1
+// positions needs none: no position before them is a candidate, so the path
+// at the chunk's end begins among them and no match ends in them (a secret
+// is at least w bytes long), and walking them from the root gives the
+// byte-by-byte final state.  (With w no longer than the shortest
 // secret a state that skipped it would differ only by a path shorter than
 // w that can never complete a secret, so no output would change either;
 // where windows are longer than some secret it is what keeps a secret
