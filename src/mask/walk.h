@@ -133,7 +133,8 @@ NodeIndex walk_filtered(const Automaton &automaton, const Prefilter &filter, Nod
                         std::uint64_t text_len, Output &out, Rule &rule) noexcept {
   const Node *nodes = automaton.nodes;
   const NodeIndex *root_next = automaton.root_next;
-  const std::uint64_t reach = filter.window - 1u;  // bytes re-walked before a candidate
+  const std::uint64_t offset = filter.offset;
+  const std::uint64_t reach = offset + filter.window - 1u;  // bytes re-walked before a candidate
   // Positions from `limit` on have no whole window in the chunk: candidates.
   const std::uint64_t limit = text_len > reach ? text_len - reach : 0;
   std::uint64_t searched_to = 0;
@@ -142,9 +143,10 @@ NodeIndex walk_filtered(const Automaton &automaton, const Prefilter &filter, Nod
   for (std::uint64_t i = 0; i < text_len; ++i) {
     if (i >= searched_to + depth) {
       const std::uint64_t path_start = i - depth;
-      const std::uint64_t next = path_start < limit ? filter.search(filter, text, path_start, limit) : path_start;
+      const std::uint64_t next =
+          path_start < limit ? filter.search(filter, text, path_start + offset, limit + offset) - offset : path_start;
       // A jump to limit needs no re-walk: no candidate is left before the
-      // chunk's last w - 1 positions, so the path that ends the chunk
+      // chunk's last r positions, so the path that ends the chunk
       // begins among them and no match ends in them (see prefilter.h).
       // For a short write that is most of the work saved.
       if (next > i && (next == limit || next - i >= reach)) {

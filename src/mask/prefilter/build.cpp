@@ -1,5 +1,5 @@
-// Building the prefilter from the completed automaton, choosing its kind,
-// and releasing it.  Only reads the automaton.
+// Building the prefilter from the completed automaton, choosing its kind
+// and its offset, and releasing it.  Only reads the automaton.
 
 #include <cstring>
 
@@ -14,6 +14,10 @@ namespace {
 // most 2 x 2 of 256 nibble pairs per offset.
 constexpr std::uint64_t NIBBLE_MAX_WINDOWS = 16;
 constexpr unsigned NIBBLE_BUCKETS = 8;
+// Few windows standing for many secrets are a shared prefix, which the log
+// likely holds too: the nibble and literal filters, which cannot reach past
+// their 3 bytes, are then left to the sampled bitset's 7-byte windows.
+constexpr std::uint64_t MAX_SECRETS_PER_WINDOW = 4;
 
 // Bitsets of hashed words: about this many bits per window, so that about
 // one position in a thousand passes by collision, within 512 bytes and
@@ -29,19 +33,28 @@ constexpr std::uint32_t HASH_MULTIPLIER = 0x9E3779B1u;  // 2^32 / golden ratio, 
 constexpr std::uint64_t MAX_FILL_NUMERATOR = 1;
 constexpr std::uint64_t MAX_FILL_DENOMINATOR = 4;
 
-// Calls `visit` with the little-endian word of every trie path of exactly
-// `window` bytes below `node` (which stands `depth` bytes deep and has the
-// word `word` so far).  Recursion stops at depth `window`, at most 8.
+// Offsets tried for the windows, and how the trie's shape is read: the
+// number of distinct bytes at each depth of the first SHAPE_DEPTH, counted
+// up to SPREAD_CAP (past that a byte is as good as random).
+constexpr unsigned MAX_OFFSET = 16;
+constexpr unsigned SHAPE_DEPTH = MAX_OFFSET + SAMPLED_WINDOW;
+constexpr unsigned SPREAD_CAP = 16;
+
+// Calls `visit` with the little-endian word of bytes [offset, window) of
+// every trie path of exactly `window` bytes below `node` (which stands
+// `depth` bytes deep and has the word `word` so far).  Recursion stops at
+// depth `window`; window - offset is at most 8.
 template <typename Visit>
-void for_each_window(const Masker &masker, NodeIndex node, unsigned depth, unsigned window, std::uint64_t word,
-                     Visit &visit) noexcept {
+void for_each_window(const Masker &masker, NodeIndex node, unsigned depth, unsigned offset, unsigned window,
+                     std::uint64_t word, Visit &visit) noexcept {
   if (depth == window) {
     visit(word);
     return;
   }
   const Node &record = masker.nodes[node];
   auto descend = [&](unsigned key, NodeIndex child) {
-    for_each_window(masker, child, depth + 1, window, word | static_cast<std::uint64_t>(key) << (8 * depth), visit);
+    const std::uint64_t next = depth < offset ? 0 : word | static_cast<std::uint64_t>(key) << (8 * (depth - offset));
+    for_each_window(masker, child, depth + 1, offset, window, next, visit);
   };
   switch (record.edge_kind & 3) {
     case EDGE_SINGLE: descend(single_edge_key(record.edges), single_edge_target(record.edges)); break;
@@ -61,6 +74,11 @@ void for_each_window(const Masker &masker, NodeIndex node, unsigned depth, unsig
   }
 }
 
+template <typename Visit>
+void for_each_window(const Masker &masker, unsigned offset, unsigned window, Visit &visit) noexcept {
+  for_each_window(masker, 0, 0, offset, offset + window, 0, visit);
+}
+
 // Length of the shortest secret, 0 when there is none.
 std::uint64_t shortest_secret(const Masker &masker) noexcept {
   std::uint64_t shortest = 0;
@@ -71,11 +89,112 @@ std::uint64_t shortest_secret(const Masker &masker) noexcept {
   return shortest;
 }
 
-std::uint64_t count_windows(const Masker &masker, unsigned window) noexcept {
+// How many distinct bytes the secrets have at each of their first depths:
+// 1 where they all share a byte, many where they differ.
+struct TrieShape {
+  std::uint64_t shortest;
+  unsigned depth;                // depths measured
+  unsigned spread[SHAPE_DEPTH];  // distinct bytes at each, at most SPREAD_CAP
+};
+
+void mark_spread(const Masker &masker, NodeIndex node, unsigned depth, unsigned limit,
+                 std::uint64_t (&seen)[SHAPE_DEPTH][4]) noexcept {
+  if (depth == limit) return;
+  const Node &record = masker.nodes[node];
+  auto descend = [&](unsigned key, NodeIndex child) {
+    seen[depth][key >> 6] |= std::uint64_t{1} << (key & 63);
+    mark_spread(masker, child, depth + 1, limit, seen);
+  };
+  switch (record.edge_kind & 3) {
+    case EDGE_SINGLE: descend(single_edge_key(record.edges), single_edge_target(record.edges)); break;
+    case EDGE_LIST: {
+      const EdgeList &list = *edge_list_of(record);
+      for (unsigned slot = 0; slot < list.count; ++slot) descend(list.keys[slot], list.targets[slot]);
+      break;
+    }
+    case EDGE_TABLE: {
+      const EdgeTable &table = *edge_table_of(record);
+      for (unsigned key = 0; key < 256; ++key) {
+        if (table.targets[key] != 0) descend(key, table.targets[key]);
+      }
+      break;
+    }
+    default: break;
+  }
+}
+
+TrieShape trie_shape(const Masker &masker, std::uint64_t shortest) noexcept {
+  TrieShape shape{};
+  shape.shortest = shortest;
+  shape.depth = static_cast<unsigned>(shortest < SHAPE_DEPTH ? shortest : SHAPE_DEPTH);
+  std::uint64_t seen[SHAPE_DEPTH][4] = {};
+  mark_spread(masker, 0, 0, shape.depth, seen);
+  for (unsigned d = 0; d < shape.depth; ++d) {
+    unsigned count = 0;
+    for (const std::uint64_t bits : seen[d]) count += static_cast<unsigned>(__builtin_popcountll(bits));
+    shape.spread[d] = count < SPREAD_CAP ? count : SPREAD_CAP;
+  }
+  return shape;
+}
+
+// How selective windows of `window` bytes at `offset` are, by the bytes they
+// hold: the product of the spreads, over the window, or over the weakest of
+// the four words of a sampled window.
+std::uint64_t spread_of(const TrieShape &shape, unsigned from, unsigned len) noexcept {
+  std::uint64_t product = 1;
+  for (unsigned d = from; d < from + len; ++d) product *= shape.spread[d];
+  return product;
+}
+
+std::uint64_t window_score(const TrieShape &shape, unsigned offset, unsigned window) noexcept {
+  if (window != SAMPLED_WINDOW) return spread_of(shape, offset, window);
+  std::uint64_t weakest = UINT64_MAX;
+  for (unsigned o = 0; o < SAMPLE_STRIDE; ++o) {
+    const std::uint64_t word = spread_of(shape, offset + o, BITSET_WINDOW_MAX);
+    if (word < weakest) weakest = word;
+  }
+  return weakest;
+}
+
+// The first offset whose windows are the most selective, from 0 to where
+// they still fit in the shortest secret.  Random secrets score the same at
+// every offset and keep 0, which re-walks least.
+unsigned best_offset(const TrieShape &shape, unsigned window) noexcept {
+  unsigned best = 0;
+  std::uint64_t best_score = 0;
+  for (unsigned offset = 0; offset <= MAX_OFFSET && offset + window <= shape.depth; ++offset) {
+    const std::uint64_t score = window_score(shape, offset, window);
+    if (score > best_score) {
+      best = offset;
+      best_score = score;
+    }
+  }
+  return best;
+}
+
+std::uint64_t count_windows(const Masker &masker, unsigned offset, unsigned window) noexcept {
   std::uint64_t count = 0;
   auto visit = [&](std::uint64_t) { ++count; };
-  for_each_window(masker, 0, 0, window, 0, visit);
+  for_each_window(masker, offset, window, visit);
   return count;
+}
+
+// Up to NIBBLE_MAX_WINDOWS distinct windows into `windows`; returns their
+// number, or NIBBLE_MAX_WINDOWS + 1 when there are more.  Paths that share
+// a window past the offset give it once.
+std::uint64_t few_windows(const Masker &masker, unsigned offset, unsigned window,
+                          std::uint32_t (&windows)[NIBBLE_MAX_WINDOWS]) noexcept {
+  std::uint64_t filled = 0;
+  auto collect = [&](std::uint64_t word) {
+    if (filled > NIBBLE_MAX_WINDOWS) return;
+    for (std::uint64_t i = 0; i < filled && i < NIBBLE_MAX_WINDOWS; ++i) {
+      if (windows[i] == static_cast<std::uint32_t>(word)) return;
+    }
+    if (filled < NIBBLE_MAX_WINDOWS) windows[filled] = static_cast<std::uint32_t>(word);
+    ++filled;
+  };
+  for_each_window(masker, offset, window, collect);
+  return filled;
 }
 
 // Window words in the order of their bytes (first byte most significant),
@@ -96,11 +215,19 @@ Prefilter *obtain_block(const Masker &masker, std::uint64_t bitset_words, Caller
   return filter;
 }
 
-Prefilter *build_nibble(const Masker &masker, unsigned window, std::uint64_t count, CallerAddress caller) noexcept {
-  std::uint32_t windows[NIBBLE_MAX_WINDOWS];
-  std::uint64_t filled = 0;
-  auto collect = [&](std::uint64_t word) { windows[filled++] = static_cast<std::uint32_t>(word); };
-  for_each_window(masker, 0, 0, window, 0, collect);
+Prefilter *build_literal(const Masker &masker, unsigned offset, unsigned window, std::uint32_t word,
+                         CallerAddress caller) noexcept {
+  Prefilter *filter = obtain_block(masker, 0, caller);
+  if (filter == nullptr) return nullptr;
+  filter->kind = PrefilterKind::literal;
+  filter->window = static_cast<std::uint8_t>(window);
+  filter->offset = static_cast<std::uint8_t>(offset);
+  for (unsigned o = 0; o < window; ++o) filter->literal[o] = static_cast<std::uint8_t>(word >> (8 * o));
+  return filter;
+}
+
+Prefilter *build_nibble(const Masker &masker, unsigned offset, unsigned window, std::uint32_t (&windows)[16],
+                        std::uint64_t count, CallerAddress caller) noexcept {
   // Insertion sort by byte order; at most 16 entries.
   for (std::uint64_t i = 1; i < count; ++i) {
     const std::uint32_t word = windows[i];
@@ -113,6 +240,7 @@ Prefilter *build_nibble(const Masker &masker, unsigned window, std::uint64_t cou
   if (filter == nullptr) return nullptr;
   filter->kind = PrefilterKind::nibble;
   filter->window = static_cast<std::uint8_t>(window);
+  filter->offset = static_cast<std::uint8_t>(offset);
   for (std::uint64_t i = 0; i < count; ++i) {
     const auto bucket_bit = static_cast<std::uint8_t>(1u << (i * NIBBLE_BUCKETS / count));
     for (unsigned o = 0; o < window; ++o) {
@@ -121,19 +249,6 @@ Prefilter *build_nibble(const Masker &masker, unsigned window, std::uint64_t cou
       filter->nibble_high[o][byte >> 4] |= bucket_bit;
     }
   }
-  return filter;
-}
-
-// The one window's bytes, compared at every position.
-Prefilter *build_literal(const Masker &masker, unsigned window, CallerAddress caller) noexcept {
-  std::uint64_t word = 0;
-  auto collect = [&](std::uint64_t found) { word = found; };
-  for_each_window(masker, 0, 0, window, 0, collect);
-  Prefilter *filter = obtain_block(masker, 0, caller);
-  if (filter == nullptr) return nullptr;
-  filter->kind = PrefilterKind::literal;
-  filter->window = static_cast<std::uint8_t>(window);
-  for (unsigned o = 0; o < window; ++o) filter->literal[o] = static_cast<std::uint8_t>(word >> (8 * o));
   return filter;
 }
 
@@ -153,54 +268,55 @@ unsigned bitset_log2(std::uint64_t count) noexcept {
 
 // A bitset of 2^log2_bits bits, hashed (multiplier and shift) or, for
 // windows of one or two bytes, indexed by the window itself.
-Prefilter *obtain_bitset(const Masker &masker, PrefilterKind kind, unsigned window, unsigned log2_bits, bool hashed,
-                         CallerAddress caller, std::uint64_t window_slots = 0) noexcept {
+Prefilter *obtain_bitset(const Masker &masker, PrefilterKind kind, unsigned offset, unsigned window, unsigned log2_bits,
+                         bool hashed, CallerAddress caller, std::uint64_t window_slots = 0) noexcept {
   const std::uint64_t bits = std::uint64_t{1} << log2_bits;
   Prefilter *filter = obtain_block(masker, (bits + 63) / 64, caller, window_slots);
   if (filter == nullptr) return nullptr;
   filter->kind = kind;
   filter->window = static_cast<std::uint8_t>(window);
+  filter->offset = static_cast<std::uint8_t>(offset);
   filter->hash_multiplier = hashed ? HASH_MULTIPLIER : 1;
   filter->hash_shift = hashed ? 32 - log2_bits : 0;
   return filter;
 }
 
-void set_bit(Prefilter &filter, std::uint32_t word) noexcept {
+void insert_word(Prefilter &filter, std::uint32_t word) noexcept {
   const std::uint32_t bit = bitset_bit(word, filter.hash_multiplier, filter.hash_shift);
   bitset_of(filter)[bit >> 6] |= std::uint64_t{1} << (bit & 63);
 }
 
-Prefilter *build_bitset(const Masker &masker, unsigned window, CallerAddress caller) noexcept {
+Prefilter *build_bitset(const Masker &masker, unsigned offset, unsigned window, CallerAddress caller) noexcept {
   // Windows of one or two bytes: one bit per window value, no hashing.
   const bool hashed = window > 2;
-  const unsigned log2_bits = hashed ? bitset_log2(count_windows(masker, window)) : 8 * window;
-  Prefilter *filter = obtain_bitset(masker, PrefilterKind::bitset, window, log2_bits, hashed, caller);
+  const unsigned log2_bits = hashed ? bitset_log2(count_windows(masker, offset, window)) : 8 * window;
+  Prefilter *filter = obtain_bitset(masker, PrefilterKind::bitset, offset, window, log2_bits, hashed, caller);
   if (filter == nullptr) return nullptr;
-  auto insert = [&](std::uint64_t word) { set_bit(*filter, static_cast<std::uint32_t>(word)); };
-  for_each_window(masker, 0, 0, window, 0, insert);
+  auto insert = [&](std::uint64_t word) { insert_word(*filter, static_cast<std::uint32_t>(word)); };
+  for_each_window(masker, offset, window, insert);
   return filter;
 }
 
 // Each 7-byte window enters the bitset with its four words at offsets 0 to
-// 3, and the window table as itself.  The table is at most half full.
-Prefilter *build_sampled(const Masker &masker, CallerAddress caller) noexcept {
-  const std::uint64_t count = count_windows(masker, SAMPLED_WINDOW);
+// 3, and the window table as itself, once.  The table is at most half full.
+Prefilter *build_sampled(const Masker &masker, unsigned offset, CallerAddress caller) noexcept {
+  const std::uint64_t count = count_windows(masker, offset, SAMPLED_WINDOW);
   const unsigned slots_log2 = ceil_log2(2 * count) < 4 ? 4 : ceil_log2(2 * count);
-  Prefilter *filter = obtain_bitset(masker, PrefilterKind::sampled, SAMPLED_WINDOW, bitset_log2(count), true, caller,
-                                    std::uint64_t{1} << slots_log2);
+  Prefilter *filter = obtain_bitset(masker, PrefilterKind::sampled, offset, SAMPLED_WINDOW, bitset_log2(count), true,
+                                    caller, std::uint64_t{1} << slots_log2);
   if (filter == nullptr) return nullptr;
   filter->window_slots_log2 = slots_log2;
   std::uint64_t *slots = window_table_of(*filter);
   const std::uint64_t slot_mask = filter->window_slots - 1;
   auto insert = [&](std::uint64_t word) {
-    for (unsigned offset = 0; offset < SAMPLE_STRIDE; ++offset) {
-      set_bit(*filter, static_cast<std::uint32_t>(word >> (8 * offset)));
-    }
     std::uint64_t slot = window_home_slot(word, slots_log2);
-    while (slots[slot] != 0) slot = (slot + 1) & slot_mask;  // windows are distinct trie paths
+    for (; slots[slot] != 0; slot = (slot + 1) & slot_mask) {
+      if (slots[slot] == (word | WINDOW_PRESENT)) return;  // paths that share the window past the offset
+    }
     slots[slot] = word | WINDOW_PRESENT;
+    for (unsigned o = 0; o < SAMPLE_STRIDE; ++o) insert_word(*filter, static_cast<std::uint32_t>(word >> (8 * o)));
   };
-  for_each_window(masker, 0, 0, SAMPLED_WINDOW, 0, insert);
+  for_each_window(masker, offset, SAMPLED_WINDOW, insert);
   return filter;
 }
 
@@ -208,10 +324,35 @@ Prefilter *build_sampled(const Masker &masker, CallerAddress caller) noexcept {
 bool too_full(const Prefilter &filter) noexcept {
   std::uint64_t set = 0;
   const std::uint64_t *words = bitset_of(filter);
-  for (std::uint64_t i = 0; i < filter.bitset_words; ++i)
+  for (std::uint64_t i = 0; i < filter.bitset_words; ++i) {
     set += static_cast<std::uint64_t>(__builtin_popcountll(words[i]));
+  }
   const std::uint64_t bits = filter.bitset_words * 64;
   return set * MAX_FILL_DENOMINATOR > bits * MAX_FILL_NUMERATOR;
+}
+
+bool vector_kernel(PrefilterKind kind) noexcept { return best_prefilter_kernel(kind) != PrefilterKernel::scalar; }
+
+// The filter for the set, or null: one window, a handful, or many.
+Prefilter *choose_and_build(const Masker &masker, const TrieShape &shape, CallerAddress caller) noexcept {
+  const std::uint64_t shortest = shape.shortest;
+  const unsigned few_window = shortest < NIBBLE_WINDOW_MAX ? static_cast<unsigned>(shortest) : NIBBLE_WINDOW_MAX;
+  const unsigned few_offset = best_offset(shape, few_window);
+  std::uint32_t windows[NIBBLE_MAX_WINDOWS];
+  const std::uint64_t distinct = few_windows(masker, few_offset, few_window, windows);
+  const bool shared_prefix = distinct <= NIBBLE_MAX_WINDOWS && shortest >= SAMPLED_WINDOW &&
+                             count_windows(masker, few_offset, few_window) > MAX_SECRETS_PER_WINDOW * distinct;
+  if (!shared_prefix) {
+    if (distinct == 1 && vector_kernel(PrefilterKind::literal)) {
+      return build_literal(masker, few_offset, few_window, windows[0], caller);
+    }
+    if (distinct <= NIBBLE_MAX_WINDOWS && vector_kernel(PrefilterKind::nibble)) {
+      return build_nibble(masker, few_offset, few_window, windows, distinct, caller);
+    }
+  }
+  if (shortest >= SAMPLED_WINDOW) return build_sampled(masker, best_offset(shape, SAMPLED_WINDOW), caller);
+  const unsigned window = static_cast<unsigned>(shortest < BITSET_WINDOW_MAX ? shortest : BITSET_WINDOW_MAX);
+  return build_bitset(masker, best_offset(shape, window), window, caller);
 }
 
 }  // namespace
@@ -219,28 +360,12 @@ bool too_full(const Prefilter &filter) noexcept {
 void build_prefilter(Masker &masker, CallerAddress caller) noexcept {
   const std::uint64_t shortest = shortest_secret(masker);
   if (shortest == 0) return;
-
-  Prefilter *filter = nullptr;
-  const unsigned nibble_window = shortest < NIBBLE_WINDOW_MAX ? static_cast<unsigned>(shortest) : NIBBLE_WINDOW_MAX;
-  const std::uint64_t nibble_windows = count_windows(masker, nibble_window);
-  if (nibble_windows == 1 && best_prefilter_kernel(PrefilterKind::literal) != PrefilterKernel::scalar) {
-    filter = build_literal(masker, nibble_window, caller);
-  } else if (nibble_windows <= NIBBLE_MAX_WINDOWS &&
-             best_prefilter_kernel(PrefilterKind::nibble) != PrefilterKernel::scalar) {
-    filter = build_nibble(masker, nibble_window, nibble_windows, caller);
-  } else {
-    if (shortest >= SAMPLED_WINDOW) {
-      filter = build_sampled(masker, caller);
-    } else {
-      filter = build_bitset(masker, static_cast<unsigned>(shortest < BITSET_WINDOW_MAX ? shortest : BITSET_WINDOW_MAX),
-                            caller);
-    }
-    if (filter != nullptr && too_full(*filter)) {
-      masker.allocator.vtable->free(masker.allocator.context, filter, filter->block_len, ALIGN_PREFILTER, caller);
-      filter = nullptr;
-    }
-  }
+  Prefilter *filter = choose_and_build(masker, trie_shape(masker, shortest), caller);
   if (filter == nullptr) return;
+  if ((filter->kind == PrefilterKind::bitset || filter->kind == PrefilterKind::sampled) && too_full(*filter)) {
+    masker.allocator.vtable->free(masker.allocator.context, filter, filter->block_len, ALIGN_PREFILTER, caller);
+    return;
+  }
   filter->kernel = best_prefilter_kernel(filter->kind);
   filter->search = prefilter_search(filter->kind, filter->kernel);
   masker.prefilter = filter;

@@ -2,37 +2,40 @@
 // The prefilter: an acceleration structure beside the completed automaton
 // that lets the masking pass jump over text in which no secret can begin.
 //
-// It looks at windows of `window` bytes, w, chosen no longer than the
-// shortest secret.  Position j of a chunk is a candidate when
-// text[j .. j+w) equals the first w bytes of some secret; the filter may
-// report more positions than those (false positives only cost time), never
-// fewer.  Positions whose window does not fit in the chunk are candidates
-// by definition: their bytes cannot be seen yet.
+// It looks at windows of `window` bytes, w, taken `offset` bytes, k, into
+// the secrets, with k + w no longer than the shortest secret.  Position j of
+// a chunk is a candidate when text[j+k .. j+k+w) equals bytes k .. k+w of
+// some secret; the filter may report more positions than those (false
+// positives only cost time), never fewer.  Positions whose window does not
+// fit in the chunk are candidates by definition: their bytes cannot be seen
+// yet.  Call r = k + w - 1 the filter's reach.
 //
-// Why the walk may jump.  After index k the walk stands at the node of the
+// Why the walk may jump.  After index i the walk stands at the node of the
 // longest suffix of the text that is a trie path.  A path that begins at a
-// non-candidate position j is shorter than w: a path of w or more bytes
-// begins with the first w bytes of some secret, which would make j a
-// candidate.  Paths never begin earlier than the one under way: if the
-// walk's path at index i begins at s = i - depth, every later path begins
-// at s or after.  So when no position in [s, k) is a candidate, the path at
-// k begins at k - w + 1 or later, and walking from the root over
-// text[k-w+1 .. k) reaches exactly the state a byte-by-byte walk has at k.
-// No match ends in the skipped stretch or in those w - 1 bytes (it would
-// begin at a candidate), the run bookkeeping counts chunk indices and sees
-// the same matches, and since the last w - 1 positions of a chunk count as
-// candidates, its last bytes are always walked: the final state, and with
-// it the carry-over, is the byte-by-byte one.  The re-walk keeps the state
-// exact at every byte the walk visits.  A jump to the chunk's last w - 1
-// positions needs none: no position before them is a candidate, so the path
-// at the chunk's end begins among them and no match ends in them (a secret
-// is at least w bytes long), and walking them from the root gives the
-// byte-by-byte final state.  (With w no longer than the shortest
-// secret a state that skipped it would differ only by a path shorter than
-// w that can never complete a secret, so no output would change either;
-// where windows are longer than some secret it is what keeps a secret
-// nested in a partial match from being reported, as with secrets 'xyz' and
-// 'y' and the text 'xyw'.)
+// non-candidate position j is at most r bytes long: a path of k + w or more
+// bytes begins with the first k + w bytes of some secret, which would make j
+// a candidate.  Paths never begin earlier than the one under way: if the
+// walk's path at index i begins at s = i - depth, every later path begins at
+// s or after.  So when no position in [s, n) is a candidate, the path at n
+// begins at n - r or later, and walking from the root over text[n-r .. n)
+// reaches exactly the state a byte-by-byte walk has at n.  No match ends in
+// the skipped stretch or in those r bytes (it would begin at a candidate),
+// the run bookkeeping counts chunk indices and sees the same matches, and
+// since the last r positions of a chunk count as candidates, its last bytes
+// are always walked: the final state, and with it the carry-over, is the
+// byte-by-byte one.  The re-walk keeps the state exact at every byte the
+// walk visits.  A jump to the chunk's last r positions needs none: no
+// position before them is a candidate, so the path at the chunk's end
+// begins among them and no match ends in them (a secret is longer than r),
+// and walking them from the root gives the byte-by-byte final state.  (Without it a state would differ only by a path
+// of at most r bytes that can never complete a secret as long as no secret is shorter than k + w; where that does not
+// hold, it is what keeps a secret nested in a partial match from being reported, as with secrets 'xyz' and 'y' and the
+// text 'xyw'.)
+//
+// The offset is where the secrets differ.  Token formats share their first
+// bytes ('ghp_', 'xoxb-', 'AKIA'), and a log full of such tokens passes any
+// window taken from those bytes at every token; windows past the shared
+// prefix pass only where a secret may really begin.
 //
 // The filter is built by hush_build after completion, dropped by every
 // hush_insert (the walk then uses the trie as it stands) and released by
@@ -82,8 +85,9 @@ inline constexpr unsigned PREFILTER_KERNELS = 4;
 
 struct Prefilter;
 
-// The first candidate position in [from, limit), or `limit` when there is
-// none.  Requires from < limit; reads nothing outside
+// The first position q in [from, limit) whose window text[q .. q + window)
+// passes, or `limit` when there is none (the walk maps window positions to
+// candidates by the offset).  Requires from < limit; reads nothing outside
 // text[0 .. limit + window - 1): the block kernels may test a last block
 // that begins before `from`.
 using CandidateSearch = std::uint64_t (*)(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
@@ -115,6 +119,7 @@ struct alignas(64) Prefilter {
   PrefilterKind kind;
   PrefilterKernel kernel;
   std::uint8_t window;                      // w: up to NIBBLE_WINDOW_MAX, BITSET_WINDOW_MAX, or SAMPLED_WINDOW
+  std::uint8_t offset;                      // k: where in the secrets the windows are taken
   std::uint8_t literal[NIBBLE_WINDOW_MAX];  // literal filter: the window's bytes
 };
 static_assert(sizeof(Prefilter) % 64 == 0, "the bitset after the header starts on a cache line");
