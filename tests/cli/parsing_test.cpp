@@ -88,7 +88,7 @@ TEST(ParseCommandLine, AcceptsEveryForm) {
   EXPECT_TRUE(o.null_separated);
   EXPECT_EQ(o.max_stars, 7u);
   EXPECT_EQ(o.min_length, 2u);
-  EXPECT_EQ(o.encodings, hushcli::ENCODE_JSON | hushcli::ENCODE_BASE64URL);
+  EXPECT_EQ(o.forms, HUSHSET_FORM_JSON | HUSHSET_FORM_BASE64URL);
   EXPECT_TRUE(o.check);
   EXPECT_TRUE(o.allow_empty);
   EXPECT_EQ(o.chunk_size, 5u);
@@ -109,8 +109,11 @@ TEST(ParseCommandLine, DefaultsAndEncodingNone) {
   EXPECT_EQ(defaults.options.max_stars, 3u);
   EXPECT_EQ(defaults.options.min_length, 4u);
   EXPECT_EQ(defaults.options.chunk_size, 65536u);
-  EXPECT_EQ(defaults.options.encodings, hushcli::DEFAULT_ENCODINGS);
-  EXPECT_EQ(parse({"--encodings", "none"}).options.encodings, 0u);
+  EXPECT_EQ(defaults.options.forms, HUSHSET_FORMS_DEFAULT);
+  EXPECT_EQ(parse({"--encodings", "none"}).options.forms, 0u);
+  EXPECT_EQ(parse({"--encodings", "default"}).options.forms, HUSHSET_FORMS_DEFAULT);
+  EXPECT_EQ(parse({"--encodings", "lines,base64,base64url,url,json,xml,shell"}).options.forms, HUSHSET_FORMS_ALL);
+  EXPECT_EQ(parse({"--encodings", "default,base64url"}).options.forms, HUSHSET_FORMS_ALL);
 }
 
 // Errors name the problem without quoting anything that may be a secret.

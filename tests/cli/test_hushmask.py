@@ -29,10 +29,9 @@ def run(args, stdin=b"", env=None, timeout=60):
 
 
 def reference_mask(text, secrets, max_stars):
-    """Masks `text` the naive way: every occurrence of every secret, chains of
-    overlapping occurrences merged into runs, each run replaced by
-    min(length, max_stars) stars.  Exact for secret sets in which no secret
-    occurs inside another."""
+    """Masks `text` the naive way: every occurrence of every secret, also one
+    inside another, occurrences that share a byte joined into runs, each run
+    replaced by min(length, max_stars) stars."""
     matches = []
     for secret in secrets:
         start = text.find(secret)
@@ -85,17 +84,19 @@ class StreamingTest(TempDirTest):
                     self.assertEqual(cut.stdout, whole.stdout)
 
     def test_random_texts_match_a_naive_reference_at_every_chunk_size(self):
+        # Over three letters the secrets nest and overlap all the time: a
+        # secret inside another, or inside a partial copy of a longer one, is
+        # masked like any other occurrence.
         rng = random.Random(20261208)
-        # No secret occurs inside another, so the naive reference is exact;
-        # 'abab' and 'baba' overlap each other to build long runs.
-        secrets = [b"abab", b"baba", b"cabd", b"d\x00\xffa"]
-        args = ["-f", self.write("secrets", b"\n".join(secrets)), "--encodings", "none"]
         for round_ in range(6):
-            text = bytes(rng.choice(b"abcd\x00\xff") for _ in range(rng.randrange(50, 400)))
+            secrets = sorted({bytes(rng.choice(b"ab\xff") for _ in range(rng.randint(2, 6)))
+                              for _ in range(rng.randint(2, 6))})
+            args = ["-f", self.write("secrets", b"\n".join(secrets)), "--encodings", "none", "--min-length", "1"]
+            text = bytes(rng.choice(b"ab\x00\xff") for _ in range(rng.randrange(50, 300)))
             for max_stars in (0, 2, 5):
                 expected = reference_mask(text, secrets, max_stars)
-                for chunk in (1, 2, 3, 5, 7, 9, 65536):
-                    with self.subTest(round=round_, max_stars=max_stars, chunk=chunk):
+                for chunk in (1, 2, 3, 5, 7, 65536):
+                    with self.subTest(round=round_, max_stars=max_stars, chunk=chunk, secrets=secrets):
                         result = run(args + ["-n", str(max_stars), "--chunk-size", str(chunk)], text)
                         self.assertEqual(result.returncode, 0, result.stderr)
                         self.assertEqual(result.stdout, expected)
@@ -192,13 +193,13 @@ class SourcesTest(TempDirTest):
                 result = run(args, text, env=env)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertEqual(result.stdout, expected)
-        unmatched = run(["-e", "NO_SUCH_*", "-s", SECRET], b"x", env=env)
-        self.assertIn(b"no environment variable matches 'NO_SUCH_*'", unmatched.stderr)
+        unmatched = run(["-e", "API_KEY", "-e", "NO_SUCH_*", "-s", SECRET], b"x", env=env)
+        self.assertEqual(unmatched.stderr, b"hushmask: warning: the second -e pattern matches no variable\n")
 
     def test_unreadable_secrets_file_fails(self):
         result = run(["-f", os.path.join(self.dir, "missing")])
         self.assertEqual(result.returncode, 2)
-        self.assertIn(b"cannot read secrets file", result.stderr)
+        self.assertIn(b"cannot read the first -f file", result.stderr)
 
 
 class EncodingsTest(unittest.TestCase):
@@ -243,42 +244,38 @@ class WarningsTest(TempDirTest):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stdout, b"Kw9 Qz7 Xy\n")
         errors = result.stderr.decode()
-        self.assertIn("--secret #1 is 3 bytes long", errors)
-        self.assertIn("line 2 is 3 bytes long", errors)
-        self.assertIn("environment variable SHORT_VAR is 2 bytes long", errors)
+        self.assertIn("-s #1 is 3 bytes long, shorter than --min-length 4", errors)
+        self.assertIn("line 2 of the first -f file is 3 bytes long", errors)
+        self.assertIn("the first -e variable is 2 bytes long", errors)
         for value in ("Kw9", "Qz7", "Xy", SECRET):
             self.assertNotIn(value, errors)
         lowered = run(["-s", "ab", "--min-length", "2", "--encodings", "none"], b"cabd\n")
         self.assertEqual((lowered.stdout, lowered.stderr), (b"c**d\n", b""))
 
-    def test_no_secret_at_all_fails(self):
-        for args in ([], ["-s", "abc"], ["-f", self.write("empty", b"\n\r\n")]):
+    def test_sources_without_a_secret_pass_the_input_through(self):
+        # An empty or unset variable, an empty secrets file: normal in CI.
+        env = dict(os.environ, EMPTY_VAR="")
+        for args in (["-s", "ab"], ["-e", "EMPTY_VAR"], ["-e", "UNSET_VAR_*"], ["-s", ""],
+                     ["-f", self.write("empty", b"")], ["-f", self.write("blank", b"\n\r\n")]):
             with self.subTest(args=args):
-                result = run(args, b"text\n")
-                self.assertEqual(result.returncode, 2)
-                self.assertEqual(result.stdout, b"")
-                self.assertIn(b"no secret to mask", result.stderr)
+                result = run(args, b"text abc\n", env=env)
+                self.assertEqual((result.returncode, result.stdout), (0, b"text abc\n"), result.stderr)
+                self.assertIn(b"warning: no secret to mask", result.stderr)
 
-
-# Secrets inside longer secrets at an offset other than 0 (the lines of a
-# multi-line secret, say) are masked by further passes over the output.
-# 'abcdefghijklmnopqrstuv' stripped by one byte at each end, again and again,
-# gives a chain in which each secret sits inside every longer one; the line
-# "<byte before> <secret> !" holds a partial copy of the next longer secret,
-# the spot where a single pass misses the shorter one.
-NEST_BASE = b"abcdefghijklmnopqrstuv"
-
-
-def nest_chain(depth):
-    return [NEST_BASE[k:len(NEST_BASE) - k] for k in range(depth)]
-
-
-def nest_text(chain):
-    return b"".join(NEST_BASE[k - 1:k] + chain[k] + b"!\n" for k in range(1, len(chain)))
+    def test_no_secret_source_at_all_fails(self):
+        result = run([], b"text\n")
+        self.assertEqual((result.returncode, result.stdout), (2, b""))
+        self.assertIn(b"no secret to mask", result.stderr)
 
 
 class NestingTest(TempDirTest):
+    """A secret inside another one, not at its start, is masked wherever it
+    occurs: also next to a partial copy of the longer one."""
     PEM = b"-----BEGIN-----\nLINE2SECRET\n-----END-----"
+
+    def test_a_secret_inside_a_partial_copy_of_a_longer_one_is_masked(self):
+        result = run(["-s", "ABCDEFGHXX", "-s", "DEFGH", "-s", "HIJK"], b"ABCDEFGHIJK\n")
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, b"ABC***\n", b""))
 
     def test_lines_of_a_multi_line_secret_are_masked_next_to_a_partial_copy(self):
         path = self.write("ml.bin", self.PEM + b"\0")
@@ -287,90 +284,13 @@ class NestingTest(TempDirTest):
             ("whole secret is one run", b"key: " + self.PEM + b" done\n", b"key: *** done\n"),
             ("lines on their own", b"| LINE2SECRET |\n| -----END----- |\n", b"| *** |\n| *** |\n"),
         ]
-        for encodings in ("none", "base64,url,json"):
+        for encodings in ("lines", "default"):
             for name, text, expected in cases:
                 for chunk in [*range(1, 10), 65536]:
                     with self.subTest(name, encodings=encodings, chunk=chunk):
                         result = run(["-0", "-f", path, "--encodings", encodings, "--chunk-size", str(chunk)], text)
                         self.assertEqual((result.returncode, result.stderr), (0, b""))
                         self.assertEqual(result.stdout, expected)
-
-    def test_nesting_within_the_pass_limit_is_masked_without_warning(self):
-        chain = nest_chain(8)
-        args = [arg for secret in chain for arg in ("-s", secret)] + ["--encodings", "none"]
-        text = nest_text(chain)
-        expected = b"".join(NEST_BASE[k - 1:k] + b"***!\n" for k in range(1, len(chain)))
-        for chunk in (1, 4, 65536):
-            with self.subTest(chunk=chunk):
-                result = run(args + ["--chunk-size", str(chunk)], text)
-                self.assertEqual((result.returncode, result.stderr), (0, b""))
-                self.assertEqual(result.stdout, expected)
-
-    def test_nesting_beyond_the_pass_limit_is_warned_where_it_leaks(self):
-        chain = nest_chain(9)
-        args = [arg for secret in chain for arg in ("-s", secret)] + ["--encodings", "none"]
-        result = run(args, nest_text(chain))
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(result.stderr.count(b"\n"), 1, result.stderr)
-        self.assertIn(b"--secret #9 (6 bytes) occurs inside --secret #8 (8 bytes) but not at its start",
-                      result.stderr)
-        for secret in chain:
-            self.assertNotIn(secret, result.stderr)
-        # The innermost secret shares the last pass with its container: that
-        # is the gap the warning is about.
-        self.assertTrue(result.stdout.endswith(b"h" + chain[8] + b"!\n"), result.stdout)
-
-    def test_check_and_exec_see_the_later_passes(self):
-        chain = nest_chain(3)
-        args = [arg for secret in chain for arg in ("-s", secret)] + ["--encodings", "none"]
-        text = NEST_BASE[1:2] + chain[2] + b"!\n"  # masked by the third pass only
-        for max_stars in ("0", "3"):
-            with self.subTest(max_stars=max_stars):
-                checked = run(args + ["-n", max_stars, "--check"], text)
-                self.assertEqual(checked.returncode, 1, checked.stderr)
-                self.assertEqual(checked.stdout, b"b" + b"*" * int(max_stars) + b"!\n")
-        self.assertEqual(run(args + ["--check"], b"no secret here\n").returncode, 0)
-        script = f"printf '{text.decode()}'; printf '{text.decode()}' >&2"
-        executed = run(args + ["--exec", "sh", "-c", script])
-        self.assertEqual((executed.returncode, executed.stdout, executed.stderr), (0, b"b***!\n", b"b***!\n"))
-
-    def test_random_sets_leave_no_secret_in_the_output(self):
-        # Over two or three letters, secrets nest and overlap all the time.
-        # Where the match of a later pass overlaps one of an earlier pass the
-        # result differs from masking every occurrence at once, so the
-        # properties checked are those the passes guarantee: no secret comes
-        # out whole, the cut into chunks changes nothing, and (with runs left
-        # at full length) an occurrence that overlaps no other one is masked
-        # and a byte in no occurrence is kept.
-        rng = random.Random(5)
-        for round_ in range(8):
-            alphabet = b"ab" if round_ % 2 else b"abc"
-            secrets = sorted({bytes(rng.choice(alphabet) for _ in range(rng.randint(2, 6)))
-                              for _ in range(rng.randint(2, 6))})
-            text = bytes(rng.choice(alphabet + b"\n") for _ in range(rng.randrange(40, 150)))
-            args = ["-f", self.write("secrets", b"\n".join(secrets)), "--encodings", "none", "--min-length", "1"]
-            occurrences = [(start, start + len(secret)) for secret in secrets
-                           for start in range(len(text)) if text.startswith(secret, start)]
-            for max_stars in (1, 3, len(text)):
-                outputs = set()
-                for chunk in (1, 2, 3, 5, 9, 65536):
-                    result = run(args + ["-n", str(max_stars), "--chunk-size", str(chunk)], text)
-                    self.assertEqual((result.returncode, result.stderr), (0, b""))
-                    outputs.add(result.stdout)
-                with self.subTest(round=round_, max_stars=max_stars, secrets=secrets, text=text):
-                    self.assertEqual(len(outputs), 1, "every chunk size gives the same output")
-                    out = outputs.pop()
-                    for secret in secrets:
-                        self.assertNotIn(secret, out)
-                    if max_stars < len(text):
-                        continue
-                    self.assertEqual(len(out), len(text))
-                    for start, end in occurrences:
-                        if not any(s < end and start < e for s, e in occurrences if (s, e) != (start, end)):
-                            self.assertEqual(out[start:end], b"*" * (end - start))
-                    for i in range(len(text)):
-                        if not any(s <= i < e for s, e in occurrences):
-                            self.assertEqual(out[i], text[i])
 
 
 class CheckTest(unittest.TestCase):

@@ -3,14 +3,23 @@
 #include <charconv>
 #include <optional>
 
-#include "secret_layers.h"
-
 namespace hushcli {
 namespace {
 
 enum class OptionId {
-  secret, secrets_file, null, env, encodings, min_length, allow_empty,
-  max_stars, check, chunk_size, exec, help, version,
+  secret,
+  secrets_file,
+  null,
+  env,
+  encodings,
+  min_length,
+  allow_empty,
+  max_stars,
+  check,
+  chunk_size,
+  exec,
+  help,
+  version,
 };
 
 struct OptionInfo {
@@ -36,6 +45,25 @@ constexpr OptionInfo OPTION_TABLE[] = {
     {OptionId::version, '\0', "version", false},
 };
 
+// The --encodings names, in the order --help lists them.
+struct FormName {
+  std::string_view name;
+  std::uint32_t bit;
+};
+
+constexpr FormName FORM_NAMES[] = {
+    {"lines", HUSHSET_FORM_LINES}, {"base64", HUSHSET_FORM_BASE64}, {"base64url", HUSHSET_FORM_BASE64URL},
+    {"url", HUSHSET_FORM_URL},     {"json", HUSHSET_FORM_JSON},     {"xml", HUSHSET_FORM_XML},
+    {"shell", HUSHSET_FORM_SHELL},
+};
+
+const FormName *find_form(std::string_view name) {
+  for (const FormName &form : FORM_NAMES) {
+    if (form.name == name) return &form;
+  }
+  return nullptr;
+}
+
 const OptionInfo *find_long(std::string_view name) {
   for (const OptionInfo &option : OPTION_TABLE) {
     if (option.long_name == name) return &option;
@@ -50,9 +78,7 @@ const OptionInfo *find_short(char name) {
   return nullptr;
 }
 
-std::string display_name(const OptionInfo &option) {
-  return "--" + std::string(option.long_name);
-}
+std::string display_name(const OptionInfo &option) { return "--" + std::string(option.long_name); }
 
 // Plain decimal digits only: no sign, no spaces, no suffix.
 std::optional<std::uint64_t> parse_number(std::string_view text, std::uint64_t min, std::uint64_t max) {
@@ -73,15 +99,9 @@ std::string apply(const OptionInfo &option, std::string_view value, Options &opt
     return "option " + display_name(option) + " needs " + std::string(range);
   };
   switch (option.id) {
-    case OptionId::secret:
-      options.sources.push_back({SecretSource::Kind::value, std::string(value)});
-      break;
-    case OptionId::secrets_file:
-      options.sources.push_back({SecretSource::Kind::file, std::string(value)});
-      break;
-    case OptionId::env:
-      options.sources.push_back({SecretSource::Kind::env, std::string(value)});
-      break;
+    case OptionId::secret: options.sources.push_back({SecretSource::Kind::value, std::string(value)}); break;
+    case OptionId::secrets_file: options.sources.push_back({SecretSource::Kind::file, std::string(value)}); break;
+    case OptionId::env: options.sources.push_back({SecretSource::Kind::env, std::string(value)}); break;
     case OptionId::null: options.null_separated = true; break;
     case OptionId::allow_empty: options.allow_empty = true; break;
     case OptionId::check: options.check = true; break;
@@ -89,9 +109,9 @@ std::string apply(const OptionInfo &option, std::string_view value, Options &opt
     case OptionId::version: options.show_version = true; break;
     case OptionId::exec: break;  // handled by the caller: it takes the rest of the line
     case OptionId::encodings:
-      if (!parse_encodings(value, options.encodings)) {
-        return "option --encodings takes a comma-separated list of base64, base64url, url, json, "
-               "or 'none'";
+      if (!parse_encodings(value, options.forms)) {
+        return "option --encodings takes a comma-separated list of lines, base64, base64url, url, json, xml, "
+               "shell and default, or 'none' alone";
       }
       break;
     case OptionId::min_length: {
@@ -118,8 +138,8 @@ std::string apply(const OptionInfo &option, std::string_view value, Options &opt
 
 }  // namespace
 
-bool parse_encodings(std::string_view list, unsigned &encodings) {
-  unsigned chosen = 0;
+bool parse_encodings(std::string_view list, std::uint32_t &forms) {
+  std::uint32_t chosen = 0;
   bool none = false;
   std::size_t names = 0;
   std::size_t start = 0;
@@ -127,18 +147,37 @@ bool parse_encodings(std::string_view list, unsigned &encodings) {
     const std::size_t comma = list.find(',', start);
     const std::string_view name = list.substr(start, comma == std::string_view::npos ? list.npos : comma - start);
     ++names;
-    if (name == "base64") chosen |= ENCODE_BASE64;
-    else if (name == "base64url") chosen |= ENCODE_BASE64URL;
-    else if (name == "url") chosen |= ENCODE_URL;
-    else if (name == "json") chosen |= ENCODE_JSON;
-    else if (name == "none") none = true;
-    else return false;
+    if (name == "none") {
+      none = true;
+    } else if (name == "default") {
+      chosen |= HUSHSET_FORMS_DEFAULT;
+    } else {
+      const FormName *form = find_form(name);
+      if (form == nullptr) return false;
+      chosen |= form->bit;
+    }
     if (comma == std::string_view::npos) break;
     start = comma + 1;
   }
   if (none && names > 1) return false;
-  encodings = chosen;
+  forms = chosen;
   return true;
+}
+
+bool reads_text_from_standard_input(const Options &options) {
+  if (!options.command.empty()) return false;
+  if (options.files.empty()) return true;
+  for (const std::string &file : options.files) {
+    if (file == "-") return true;
+  }
+  return false;
+}
+
+std::string_view form_name(std::uint32_t form) {
+  for (const FormName &entry : FORM_NAMES) {
+    if (entry.bit == form) return entry.name;
+  }
+  return {};
 }
 
 ParsedCommandLine parse_command_line(std::span<const std::string_view> args) {
@@ -217,12 +256,19 @@ ParsedCommandLine parse_command_line(std::span<const std::string_view> args) {
   }
   if (!options.command.empty() && !options.files.empty()) {
     parsed.error = "FILE arguments cannot be mixed with --exec";
+    return parsed;
+  }
+  std::size_t secrets_on_input = 0;
+  for (const SecretSource &source : options.sources) {
+    secrets_on_input += source.kind == SecretSource::Kind::file && source.text == "-" ? 1 : 0;
+  }
+  if (secrets_on_input > 1) {
+    parsed.error = "option -f - can be given once: standard input is read to its end";
+  } else if (secrets_on_input == 1 && reads_text_from_standard_input(options)) {
+    parsed.error = "with -f -, standard input holds the secrets: give the text as FILE arguments (not -) or --exec";
   }
   return parsed;
 }
-
-// The help names the number of masking passes.
-static_assert(MAX_LAYERS == 8, "update help_text");
 
 std::string help_text() {
   return R"(Usage: hushmask [OPTIONS] [FILE...]
@@ -247,22 +293,17 @@ Secrets (any mix; every option can be given more than once):
   -e, --env PATTERN        mask the value of every environment variable whose
                            name matches the shell glob PATTERN ('API_KEY',
                            '*_TOKEN'); quote it so the shell leaves it alone
-      --encodings LIST     also mask these encoded forms of each secret:
-                           base64, base64url (found inside longer blobs at any
-                           byte offset), url (percent-encoded, either hex
-                           case), json (as inside a JSON string); a comma-
-                           separated list, or 'none' (default base64,url,json)
-      --min-length N       leave out secrets and encoded forms shorter than N
-                           bytes, each named on standard error by its source
+      --encodings LIST     also mask these forms of each secret, a comma-
+                           separated list of lines, base64, base64url, url,
+                           json, xml, shell; 'default' (the default) is all
+                           but base64url; 'none' masks the secrets as given
+      --min-length N       leave out secrets and forms shorter than N bytes,
+                           each named on standard error by its source, form
                            and length, never its value (default 4)
-      --allow-empty        with no secret at all, pass the input through with
-                           a warning instead of failing
-A secret that spans several lines is masked whole and also line by line.
-A secret inside another one, not at its start (a later line of such a
-secret, say), is masked by a further pass over the output, so that it is
-caught next to a partial copy of the longer one too; where it overlaps
-another secret that an earlier pass masked, its bytes outside that one may
-stay.  Only a secret nested more than 8 deep is left to a warning.
+      --allow-empty        with no secret source at all, pass the input
+                           through with a warning instead of failing
+Every occurrence of every secret and form is masked, also one inside another
+secret or next to a partial copy of a longer one.
 
 Output and checks:
   -n, --max-stars N        replace each masked run by at most N "*"
