@@ -287,23 +287,43 @@ Secrets (any mix; every option can be given more than once):
                            users of the machine (ps, /proc): prefer -f or -e
                            for real secrets.
   -f, --secrets-file FILE  mask each line of FILE; LF or CRLF line ends are
-                           stripped and empty lines ignored
+                           stripped, empty lines ignored and a UTF-8 byte-
+                           order mark at the start dropped.  FILE - reads
+                           the secrets from standard input; the text then
+                           comes from FILE arguments or --exec
   -0, --null               secrets files hold NUL-separated records instead of
                            lines, so that a secret may span several lines
   -e, --env PATTERN        mask the value of every environment variable whose
                            name matches the shell glob PATTERN ('API_KEY',
                            '*_TOKEN'); quote it so the shell leaves it alone
-      --encodings LIST     also mask these forms of each secret, a comma-
-                           separated list of lines, base64, base64url, url,
-                           json, xml, shell; 'default' (the default) is all
-                           but base64url; 'none' masks the secrets as given
-      --min-length N       leave out secrets and forms shorter than N bytes,
-                           each named on standard error by its source, form
-                           and length, never its value (default 4)
-      --allow-empty        with no secret source at all, pass the input
-                           through with a warning instead of failing
-Every occurrence of every secret and form is masked, also one inside another
-secret or next to a partial copy of a longer one.
+      --encodings LIST     also mask these forms of each secret (below), a
+                           comma-separated list; 'default' (the default) is
+                           lines,base64,url,json,xml,shell and may be
+                           combined with others; 'none' alone masks each
+                           secret only as given
+      --min-length N       leave out secrets, lines and forms shorter than N
+                           bytes, each named on standard error by its source,
+                           form and length, never its value (default 4)
+      --allow-empty        with no secret source option at all, pass the
+                           input through with a warning instead of failing
+A source that yields no secret (an empty variable, an empty file) only gives
+a warning, and the input passes through.  Every occurrence of every secret
+and form is masked, also one inside another secret.
+
+Forms, with one example each:
+  lines      each line of a multi-line secret, also with surrounding blanks
+             trimmed, and the whole with LF or CRLF line ends: the secret
+             "key-line-1<LF>key-line-2" also as key-line-1 on its own
+  base64     p@ss w/rd as cEBzcyB3L3Jk, also inside a longer blob at any
+             byte offset
+  base64url  the same in the URL-safe alphabet: ok?~>~ as b2s_fj5-
+  url        p@ss w/rd as p%40ss%20w%2Frd, p%40ss%20w/rd or p%40ss+w%2Frd,
+             in either hex case
+  json       say "hi" as say \"hi\", pässwörd as p\u00e4ssw\u00f6rd
+  xml        a&b<c as a&amp;b&lt;c; quotes as &quot; &#34; &apos; &#39;
+             or &#x27;, as XML and HTML writers escape text and attributes
+  shell      it's-secret as it'\''s-secret, as a shell tracing commands
+             prints it, and a value with control bytes in $'...' quoting
 
 Output and checks:
   -n, --max-stars N        replace each masked run by at most N "*"
@@ -317,7 +337,8 @@ Output and checks:
       --version            show the version and exit
 
 Exit status: 0 when all went well; 1 with --check when a secret was masked;
-2 on a usage error, an unreadable file, a command that cannot be started or a
+2 on a usage error (no secret source option at all among them), a secrets
+file or FILE that cannot be read, a command that cannot be started or a
 failed write.  With --exec, the command's status (128 + N when signal N ended
 it); with --check, a command that succeeded gives 1 when a secret was masked.
 A closed output pipe ends hushmask quietly, with the status the input read so
