@@ -3,6 +3,8 @@
 #include <charconv>
 #include <optional>
 
+#include "diagnostics.h"
+
 namespace hushcli {
 namespace {
 
@@ -198,9 +200,11 @@ ParsedCommandLine parse_command_line(std::span<const std::string_view> args) {
       const std::size_t equals = arg.find('=');
       const std::string_view name = arg.substr(2, equals == arg.npos ? arg.npos : equals - 2);
       const OptionInfo *option = find_long(name);
-      // The name alone is quoted: whatever follows "=" may be a secret.
+      // Named by its place, not quoted: a secret that starts with "--" and
+      // was meant as a FILE or a value lands here too.  (A short option is
+      // one byte, which gives nothing away.)
       if (option == nullptr) {
-        parsed.error = "unknown option '--" + std::string(name) + "'";
+        parsed.error = "the " + ordinal(i + 1) + " argument is an unknown option";
         return parsed;
       }
       if (option->id == OptionId::exec) {

@@ -32,28 +32,30 @@ bool read_all(int fd, std::string &content) {
 
 bool same_file(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// Reads the secrets file `path` ("-": standard input) into `content`, or
-// returns the reason it cannot be read.
-std::string read_secrets_file(const Options &options, const std::string &path, std::string &content) {
-  if (path == "-") return read_all(STDIN_FILENO, content) ? std::string() : std::strerror(errno);
+// Reads the secrets file `path` ("-": standard input), which messages call
+// `file`, into `content`; returns an error line, or nothing.
+std::string read_secrets_file(const Options &options, const std::string &path, const std::string &file,
+                              std::string &content) {
+  const std::string cannot_read = "cannot read " + file + ": ";
+  if (path == "-") return read_all(STDIN_FILENO, content) ? std::string() : cannot_read + std::strerror(errno);
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::strerror(errno);
-  std::string reason;
+  if (fd < 0) return cannot_read + std::strerror(errno);
+  std::string error;
   struct stat info {};
   struct stat input {};
   if (fstat(fd, &info) != 0) {
-    reason = std::strerror(errno);
+    error = cannot_read + std::strerror(errno);
   } else if (S_ISDIR(info.st_mode)) {
-    reason = std::strerror(EISDIR);
+    error = cannot_read + std::strerror(EISDIR);
   } else if (reads_text_from_standard_input(options) && fstat(STDIN_FILENO, &input) == 0 && same_file(info, input)) {
     // /dev/stdin, /proc/self/fd/0 or the file redirected to us: reading it
     // as secrets would take the text.
-    reason = "it is the standard input that the text is read from";
+    error = file + " is the standard input that the text is read from: give the text as FILE arguments or --exec";
   } else if (!read_all(fd, content)) {
-    reason = std::strerror(errno);
+    error = cannot_read + std::strerror(errno);
   }
   close(fd);
-  return reason;
+  return error;
 }
 
 bool has_glob_characters(std::string_view pattern) { return pattern.find_first_of("*?[\\") != pattern.npos; }
@@ -84,9 +86,9 @@ GatherResult gather_secrets(const Options &options, std::span<const std::string_
         const std::string file =
             source.text == "-" ? std::string("the secrets on standard input") : "the " + ordinal(files) + " -f file";
         std::string content;
-        const std::string reason = read_secrets_file(options, source.text, content);
-        if (!reason.empty()) {
-          result.errors.push_back("cannot read " + file + ": " + reason);
+        std::string error = read_secrets_file(options, source.text, file, content);
+        if (!error.empty()) {
+          result.errors.push_back(std::move(error));
           break;
         }
         std::string_view records = content;
