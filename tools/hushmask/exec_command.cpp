@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "diagnostics.h"
 #include "fd_io.h"

@@ -1,5 +1,6 @@
 // hushmask: masks known secrets in files, standard input or the output of a
-// command, through the library's public interface in streaming mode.
+// command, through the public interface of libhushset: one set of secrets,
+// one stream of it per output.
 #include <fcntl.h>
 #include <unistd.h>
 
