@@ -14,22 +14,13 @@
 #include <vector>
 
 #include "hushset.h"
+#include "set/set_support.h"
 
 namespace {
 
-using Bytes = std::string;
-
-const std::uint8_t *data_of(const Bytes &bytes) { return reinterpret_cast<const std::uint8_t *>(bytes.data()); }
-
-Bytes mask_alone(const hushset *set, const Bytes &text) {
-  Bytes out(text.size(), '\0');
-  std::uint64_t out_len = 0;
-  EXPECT_EQ(
-      hushset_mask(set, data_of(text), text.size(), reinterpret_cast<std::uint8_t *>(out.data()), out.size(), &out_len),
-      HUSHSET_OK);
-  out.resize(out_len);
-  return out;
-}
+using hush::set::testing::Bytes;
+using hush::set::testing::data_of;
+using hush::set::testing::mask_whole;
 
 // The text streamed through a new stream of `set` in pieces of random
 // length, into one reused buffer of the largest piece plus the hold limit.
@@ -80,7 +71,7 @@ TEST(SetThreads, StreamsOfOneSetOnSeveralThreads) {
     }
   }
   std::vector<Bytes> expected;
-  for (const Bytes &text : texts) expected.push_back(mask_alone(set, text));
+  for (const Bytes &text : texts) expected.push_back(mask_whole(set, text));
 
   std::vector<Bytes> streamed(THREADS), whole(THREADS);
   std::latch start(THREADS);
@@ -89,7 +80,7 @@ TEST(SetThreads, StreamsOfOneSetOnSeveralThreads) {
     threads.emplace_back([&, t] {
       start.arrive_and_wait();
       streamed[t] = stream_alone(set, texts[t], t);
-      whole[t] = mask_alone(set, texts[t]);
+      whole[t] = mask_whole(set, texts[t]);
     });
   }
   for (std::thread &thread : threads) thread.join();
