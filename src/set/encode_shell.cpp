@@ -11,6 +11,9 @@ enum ShellStyle : std::uint32_t {
   // 'it'\''s': ${V@Q} of a printable value, and set -x for any value with a
   // blank or another shell metacharacter, control bytes and all.
   single_quoted,
+  // 'it'"'"'s': the same quoting as programs write it that build shell
+  // command lines (Python's shlex.quote and shlex.join among them).
+  single_quoted_double_quote,
   // it\'s: printf %q of a printable value.
   backslashed,
   // $'it\'s\n': ${V@Q}, printf %q, and set -x without metacharacters, for a
@@ -51,19 +54,24 @@ bool printable_utf8(const std::uint8_t *in, std::uint64_t len) noexcept {
   return true;
 }
 
-std::uint64_t quote_single(const std::uint8_t *in, std::uint64_t len, std::uint8_t *out) noexcept {
+// A value inside single quotes, each quote in it written as `quote`: the
+// quotes close, a quote stands on its own, the quotes open again.
+std::uint64_t quote_single(const std::uint8_t *in, std::uint64_t len, const char *quote, std::uint8_t *out) noexcept {
+  const std::size_t quote_len = std::strlen(quote);
   std::uint64_t written = 0;
   for (std::uint64_t i = 0; i < len; ++i) {
     if (in[i] == '\'') {
-      out[written++] = '\'';
-      out[written++] = '\\';
-      out[written++] = '\'';
-      out[written++] = '\'';
+      std::memcpy(out + written, quote, quote_len);
+      written += quote_len;
     } else {
       out[written++] = in[i];
     }
   }
   return written;
+}
+
+bool holds_quote(const std::uint8_t *in, std::uint64_t len) noexcept {
+  return len != 0 && std::memchr(in, '\'', static_cast<std::size_t>(len)) != nullptr;
 }
 
 // The bytes printf %q escapes wherever they stand: blanks, quotes, and the
@@ -142,7 +150,8 @@ std::uint64_t encode_shell(std::uint32_t style, const std::uint8_t *in, std::uin
   // locale, and plain or backslash quoting otherwise; a spelling it would
   // not pick for this value is not registered.
   switch (style) {
-    case single_quoted: return quote_single(in, len, out);
+    case single_quoted: return quote_single(in, len, "'\\''", out);
+    case single_quoted_double_quote: return holds_quote(in, len) ? quote_single(in, len, "'\"'\"'", out) : 0;
     case backslashed: return printable_utf8(in, len) ? quote_backslash(in, len, out) : 0;
     case ansi_c_locale: return printable_ascii(in, len) ? 0 : quote_ansi_c(in, len, false, out);
     case ansi_utf8_locale: return printable_utf8(in, len) ? 0 : quote_ansi_c(in, len, true, out);

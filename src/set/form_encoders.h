@@ -50,7 +50,7 @@ std::uint64_t encode_markup(std::uint32_t style, const std::uint8_t *in, std::ui
 // What bash prints for the value inside one argument, without the outer
 // quotes: single-quoted, backslash-escaped, and $'...' in the C and in a
 // UTF-8 locale.
-inline constexpr std::uint32_t SHELL_STYLES = 4;
+inline constexpr std::uint32_t SHELL_STYLES = 5;
 std::uint64_t encode_shell(std::uint32_t style, const std::uint8_t *in, std::uint64_t len, std::uint8_t *out) noexcept;
 
 }  // namespace hush::set

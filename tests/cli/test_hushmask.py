@@ -286,11 +286,8 @@ def encoder_rows(form, secret):
     run."""
     if form == "shell":
         rows = bash_rows(secret)
-        # shlex writes a quote as '"'"', which no shell trace prints; the
-        # shell forms are what bash prints.
-        if "'" not in secret:
-            quoted = shlex.quote(secret)
-            rows.append(("shlex.quote", quoted.encode(), unquote_shell(quoted).encode()))
+        quoted = shlex.quote(secret)
+        rows.append(("shlex.quote", quoted.encode(), unquote_shell(quoted).encode()))
         return rows
     styles = {
         "url": [
