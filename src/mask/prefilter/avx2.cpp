@@ -55,7 +55,8 @@ struct BitsetLanes {
 };
 
 HUSH_PREFILTER_TARGET inline BitsetLanes bitset_lanes(const Prefilter &filter) noexcept {
-  return {_mm256_set1_epi32(static_cast<int>(filter.hash_multiplier)), _mm256_setzero_si256(),
+  return {_mm256_set1_epi32(static_cast<int>(filter.hash_multiplier)),
+          _mm256_set1_epi32(static_cast<int>(filter.bit_multiplier)),
           _mm_cvtsi32_si128(static_cast<int>(filter.hash_shift)),
           _mm_cvtsi32_si128(static_cast<int>(filter.hash_shift + 5)), reinterpret_cast<const int *>(bitset_of(filter))};
 }
@@ -169,13 +170,15 @@ HUSH_PREFILTER_TARGET std::uint64_t sampled_search(const Prefilter &filter, cons
 
 std::uint64_t search_sampled_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                   std::uint64_t limit) noexcept {
-  return sampled_search<1>(filter, text, from, limit);
+  return filter.probes == 1 ? sampled_search<1>(filter, text, from, limit)
+                            : sampled_search<2>(filter, text, from, limit);
 }
 
 std::uint64_t search_bitset_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                  std::uint64_t limit) noexcept {
   if (from >= limit) return limit;
-  return bitset_by_window<1>(filter, text, from, limit);
+  return filter.probes == 1 ? bitset_by_window<1>(filter, text, from, limit)
+                            : bitset_by_window<2>(filter, text, from, limit);
 }
 
 std::uint64_t search_nibble_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,

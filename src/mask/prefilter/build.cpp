@@ -1,5 +1,5 @@
-// Building the prefilter from the completed automaton, choosing its kind
-// and its offset, and releasing it.  Only reads the automaton.
+// Building the prefilter from the completed automaton, choosing its kind,
+// its offset and its size, and releasing it.  Only reads the automaton.
 
 #include <cstring>
 
@@ -26,7 +26,16 @@ constexpr std::uint64_t MAX_SECRETS_PER_WINDOW = 4;
 constexpr std::uint64_t BITSET_BITS_PER_WINDOW = 1024;
 constexpr unsigned BITSET_MIN_LOG2 = 12;
 constexpr unsigned BITSET_MAX_LOG2 = 22;
+// Beyond this many hashed words one bit each would pass over 2% of the
+// tested words at the cap, and the confirmations, each a few probes of a
+// window table that no longer fits in a cache, would cost more than the scan.
+// Such sets hash twice (two bits of one block), 32 bits per word, up to
+// 2^27 bits (16 MiB: a million secrets, beside an automaton of a gigabyte).
+constexpr std::uint64_t SINGLE_PROBE_MAX_WORDS = std::uint64_t{1} << 16;
+constexpr std::uint64_t TWO_PROBE_BITS_PER_WORD = 32;
+constexpr unsigned TWO_PROBE_MAX_LOG2 = 27;
 constexpr std::uint32_t HASH_MULTIPLIER = 0x9E3779B1u;  // 2^32 / golden ratio, odd
+constexpr std::uint32_t BIT_MULTIPLIER = 0x85EBCA77u;   // another odd constant with mixed bits
 
 // A filter that passes more than this share of all windows costs more than
 // its skips save: the handle then masks without one.
@@ -212,6 +221,7 @@ Prefilter *obtain_block(const Masker &masker, std::uint64_t bitset_words, Caller
   filter->block_len = block_len;
   filter->bitset_words = bitset_words;
   filter->window_slots = window_slots;
+  filter->probes = 1;
   return filter;
 }
 
@@ -258,39 +268,60 @@ unsigned ceil_log2(std::uint64_t value) noexcept {
   return log;
 }
 
-// The bitset's size for `count` windows: about BITSET_BITS_PER_WINDOW bits
-// each, within the bounds.
-unsigned bitset_log2(std::uint64_t count) noexcept {
-  const unsigned log2_bits = ceil_log2(count * BITSET_BITS_PER_WINDOW);
-  if (log2_bits < BITSET_MIN_LOG2) return BITSET_MIN_LOG2;
-  return log2_bits > BITSET_MAX_LOG2 ? BITSET_MAX_LOG2 : log2_bits;
+// The bitset for `words` hashed words: one probe and about
+// BITSET_BITS_PER_WINDOW bits each within the bounds, or, for many words,
+// two probes and TWO_PROBE_BITS_PER_WORD bits each.
+struct BitsetSize {
+  unsigned log2_bits;
+  std::uint8_t probes;
+};
+
+BitsetSize bitset_size(std::uint64_t words) noexcept {
+  if (words > SINGLE_PROBE_MAX_WORDS) {
+    const unsigned log2_bits = ceil_log2(words * TWO_PROBE_BITS_PER_WORD);
+    return {log2_bits > TWO_PROBE_MAX_LOG2 ? TWO_PROBE_MAX_LOG2 : log2_bits, 2};
+  }
+  const unsigned log2_bits = ceil_log2(words * BITSET_BITS_PER_WINDOW);
+  if (log2_bits < BITSET_MIN_LOG2) return {BITSET_MIN_LOG2, 1};
+  return {log2_bits > BITSET_MAX_LOG2 ? BITSET_MAX_LOG2 : log2_bits, 1};
 }
 
 // A bitset of 2^log2_bits bits, hashed (multiplier and shift) or, for
 // windows of one or two bytes, indexed by the window itself.
-Prefilter *obtain_bitset(const Masker &masker, PrefilterKind kind, unsigned offset, unsigned window, unsigned log2_bits,
+Prefilter *obtain_bitset(const Masker &masker, PrefilterKind kind, unsigned offset, unsigned window, BitsetSize size,
                          bool hashed, CallerAddress caller, std::uint64_t window_slots = 0) noexcept {
-  const std::uint64_t bits = std::uint64_t{1} << log2_bits;
+  const std::uint64_t bits = std::uint64_t{1} << size.log2_bits;
   Prefilter *filter = obtain_block(masker, (bits + 63) / 64, caller, window_slots);
   if (filter == nullptr) return nullptr;
   filter->kind = kind;
   filter->window = static_cast<std::uint8_t>(window);
   filter->offset = static_cast<std::uint8_t>(offset);
   filter->hash_multiplier = hashed ? HASH_MULTIPLIER : 1;
-  filter->hash_shift = hashed ? 32 - log2_bits : 0;
+  filter->hash_shift = hashed ? 32 - size.log2_bits : 0;
+  filter->probes = size.probes;
+  filter->bit_multiplier = size.probes == 2 ? BIT_MULTIPLIER : 0;
   return filter;
 }
 
-void insert_word(Prefilter &filter, std::uint32_t word) noexcept {
-  const std::uint32_t bit = bitset_bit(word, filter.hash_multiplier, filter.hash_shift);
+void set_bit(Prefilter &filter, std::uint64_t bit) noexcept {
   bitset_of(filter)[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+}
+
+void insert_word(Prefilter &filter, std::uint32_t word) noexcept {
+  if (filter.probes == 1) {
+    set_bit(filter, bitset_bit(word, filter.hash_multiplier, filter.hash_shift));
+    return;
+  }
+  const TwoProbes probes = two_probes(word, filter.hash_multiplier, filter.hash_shift, filter.bit_multiplier);
+  set_bit(filter, std::uint64_t{probes.block} * 32 + probes.first);
+  set_bit(filter, std::uint64_t{probes.block} * 32 + probes.second);
 }
 
 Prefilter *build_bitset(const Masker &masker, unsigned offset, unsigned window, CallerAddress caller) noexcept {
   // Windows of one or two bytes: one bit per window value, no hashing.
   const bool hashed = window > 2;
-  const unsigned log2_bits = hashed ? bitset_log2(count_windows(masker, offset, window)) : 8 * window;
-  Prefilter *filter = obtain_bitset(masker, PrefilterKind::bitset, offset, window, log2_bits, hashed, caller);
+  const BitsetSize size = hashed ? bitset_size(count_windows(masker, offset, window)) : BitsetSize{8 * window, 1};
+  Prefilter *filter = obtain_bitset(masker, PrefilterKind::bitset, offset, window, size, hashed, caller);
   if (filter == nullptr) return nullptr;
   auto insert = [&](std::uint64_t word) { insert_word(*filter, static_cast<std::uint32_t>(word)); };
   for_each_window(masker, offset, window, insert);
@@ -302,8 +333,8 @@ Prefilter *build_bitset(const Masker &masker, unsigned offset, unsigned window, 
 Prefilter *build_sampled(const Masker &masker, unsigned offset, CallerAddress caller) noexcept {
   const std::uint64_t count = count_windows(masker, offset, SAMPLED_WINDOW);
   const unsigned slots_log2 = ceil_log2(2 * count) < 4 ? 4 : ceil_log2(2 * count);
-  Prefilter *filter = obtain_bitset(masker, PrefilterKind::sampled, offset, SAMPLED_WINDOW, bitset_log2(count), true,
-                                    caller, std::uint64_t{1} << slots_log2);
+  Prefilter *filter = obtain_bitset(masker, PrefilterKind::sampled, offset, SAMPLED_WINDOW,
+                                    bitset_size(SAMPLE_STRIDE * count), true, caller, std::uint64_t{1} << slots_log2);
   if (filter == nullptr) return nullptr;
   filter->window_slots_log2 = slots_log2;
   std::uint64_t *slots = window_table_of(*filter);
@@ -320,15 +351,26 @@ Prefilter *build_sampled(const Masker &masker, unsigned offset, CallerAddress ca
   return filter;
 }
 
-// Share of set bits above the limit: most positions would pass.
+// Share of positions that would pass above the limit.  One probe: the share
+// of set bits; two probes: the mean over blocks of the square of each
+// block's share of set bits.
 bool too_full(const Prefilter &filter) noexcept {
-  std::uint64_t set = 0;
   const std::uint64_t *words = bitset_of(filter);
-  for (std::uint64_t i = 0; i < filter.bitset_words; ++i) {
-    set += static_cast<std::uint64_t>(__builtin_popcountll(words[i]));
-  }
   const std::uint64_t bits = filter.bitset_words * 64;
-  return set * MAX_FILL_DENOMINATOR > bits * MAX_FILL_NUMERATOR;
+  if (filter.probes == 1) {
+    std::uint64_t set = 0;
+    for (std::uint64_t i = 0; i < filter.bitset_words; ++i) {
+      set += static_cast<std::uint64_t>(__builtin_popcountll(words[i]));
+    }
+    return set * MAX_FILL_DENOMINATOR > bits * MAX_FILL_NUMERATOR;
+  }
+  std::uint64_t squares = 0;  // sum over 32-bit blocks of (set bits)^2, out of blocks * 32^2
+  for (std::uint64_t i = 0; i < filter.bitset_words; ++i) {
+    const auto low = static_cast<std::uint64_t>(__builtin_popcount(static_cast<std::uint32_t>(words[i])));
+    const auto high = static_cast<std::uint64_t>(__builtin_popcount(static_cast<std::uint32_t>(words[i] >> 32)));
+    squares += low * low + high * high;
+  }
+  return squares * MAX_FILL_DENOMINATOR > (bits / 32) * 32 * 32 * MAX_FILL_NUMERATOR;
 }
 
 bool vector_kernel(PrefilterKind kind) noexcept { return best_prefilter_kernel(kind) != PrefilterKernel::scalar; }

@@ -40,6 +40,20 @@ namespace hush::core {
   return static_cast<std::uint32_t>(word * multiplier) >> shift;
 }
 
+// The block and the two bits of it that a word selects in a two-probe
+// bitset (see Prefilter::probes).
+struct TwoProbes {
+  std::uint32_t block;  // index of a 32-bit block of the bitset
+  std::uint32_t first;  // bit positions in it
+  std::uint32_t second;
+};
+
+[[nodiscard]] inline TwoProbes two_probes(std::uint32_t word, std::uint32_t multiplier, std::uint32_t shift,
+                                          std::uint32_t bit_multiplier) noexcept {
+  const auto bits = static_cast<std::uint32_t>(word * bit_multiplier);
+  return {static_cast<std::uint32_t>(word * multiplier) >> (shift + 5), bits >> 27, (bits >> 22) & 31};
+}
+
 // The slot of the window table where the probe for a 7-byte window starts.
 [[nodiscard]] inline std::uint64_t window_home_slot(std::uint64_t window, unsigned slots_log2) noexcept {
   return (window * WINDOW_TABLE_MULTIPLIER) >> (64 - slots_log2);

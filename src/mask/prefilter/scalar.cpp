@@ -33,20 +33,36 @@ std::uint64_t search_literal_scalar(const Prefilter &filter, const std::uint8_t 
 namespace {
 
 // One position's test without a branch: bit 0 of the result.
+template <unsigned PROBES>
 struct BitsetProbe {
   const std::uint64_t *words;
   std::uint32_t multiplier;
   std::uint32_t shift;
+  std::uint32_t bit_multiplier;
+
+  explicit BitsetProbe(const Prefilter &filter) noexcept
+      : words(bitset_of(filter)),
+        multiplier(filter.hash_multiplier),
+        shift(filter.hash_shift),
+        bit_multiplier(filter.bit_multiplier) {}
+
   [[nodiscard]] std::uint64_t operator()(std::uint32_t word) const noexcept {
-    const std::uint32_t bit = bitset_bit(word, multiplier, shift);
-    return words[bit >> 6] >> (bit & 63);
+    if constexpr (PROBES == 1) {
+      const std::uint32_t bit = bitset_bit(word, multiplier, shift);
+      return words[bit >> 6] >> (bit & 63);
+    } else {
+      const TwoProbes probes = two_probes(word, multiplier, shift, bit_multiplier);
+      // A 32-bit block lies in one 64-bit word: its half, by the block's parity.
+      const std::uint64_t block = words[probes.block >> 1] >> (32 * (probes.block & 1));
+      return (block >> probes.first) & (block >> probes.second);
+    }
   }
 };
 
-template <unsigned WINDOW>
+template <unsigned WINDOW, unsigned PROBES>
 std::uint64_t bitset_search(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                             std::uint64_t limit) noexcept {
-  const BitsetProbe probe{bitset_of(filter), filter.hash_multiplier, filter.hash_shift};
+  const BitsetProbe<PROBES> probe(filter);
   const std::uint32_t mask = window_mask(WINDOW);
   const std::uint64_t text_end = limit + WINDOW - 1;
   std::uint64_t p = from;
@@ -70,11 +86,10 @@ std::uint64_t bitset_search(const Prefilter &filter, const std::uint8_t *text, s
   return limit;
 }
 
-}  // namespace
-
-std::uint64_t search_sampled_tail(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
-                                  std::uint64_t q, std::uint64_t limit) noexcept {
-  const BitsetProbe probe{bitset_of(filter), filter.hash_multiplier, filter.hash_shift};
+template <unsigned PROBES>
+std::uint64_t sampled_tail(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from, std::uint64_t q,
+                           std::uint64_t limit) noexcept {
+  const BitsetProbe<PROBES> probe(filter);
   const std::uint64_t text_end = limit + SAMPLED_WINDOW - 1;
   // Four tested positions a round, without a branch each; a hit is then
   // confirmed position by position.
@@ -95,6 +110,25 @@ std::uint64_t search_sampled_tail(const Prefilter &filter, const std::uint8_t *t
   return limit;
 }
 
+template <unsigned PROBES>
+std::uint64_t bitset_by_window(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                               std::uint64_t limit) noexcept {
+  switch (filter.window) {
+    case 1: return bitset_search<1, PROBES>(filter, text, from, limit);
+    case 2: return bitset_search<2, PROBES>(filter, text, from, limit);
+    case 3: return bitset_search<3, PROBES>(filter, text, from, limit);
+    default: return bitset_search<4, PROBES>(filter, text, from, limit);
+  }
+}
+
+}  // namespace
+
+std::uint64_t search_sampled_tail(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                  std::uint64_t q, std::uint64_t limit) noexcept {
+  return filter.probes == 1 ? sampled_tail<1>(filter, text, from, q, limit)
+                            : sampled_tail<2>(filter, text, from, q, limit);
+}
+
 std::uint64_t search_sampled_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                     std::uint64_t limit) noexcept {
   return search_sampled_tail(filter, text, from, from, limit);
@@ -102,12 +136,8 @@ std::uint64_t search_sampled_scalar(const Prefilter &filter, const std::uint8_t 
 
 std::uint64_t search_bitset_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                    std::uint64_t limit) noexcept {
-  switch (filter.window) {
-    case 1: return bitset_search<1>(filter, text, from, limit);
-    case 2: return bitset_search<2>(filter, text, from, limit);
-    case 3: return bitset_search<3>(filter, text, from, limit);
-    default: return bitset_search<4>(filter, text, from, limit);
-  }
+  return filter.probes == 1 ? bitset_by_window<1>(filter, text, from, limit)
+                            : bitset_by_window<2>(filter, text, from, limit);
 }
 
 }  // namespace hush::core
