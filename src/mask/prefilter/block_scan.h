@@ -35,6 +35,16 @@ HUSH_PREFILTER_TARGET inline std::uint64_t scan_blocks(const std::uint8_t *text,
                                                        const Test &test) noexcept {
   constexpr unsigned LANES = Vec::LANES;
   std::uint64_t p = from;
+  // Two blocks a round: their tests do not wait for each other, and one
+  // branch serves both.
+  for (; limit - p >= 2 * LANES; p += 2 * LANES) {
+    const std::uint64_t first = test(text + p);
+    const std::uint64_t second = test(text + p + LANES);
+    if ((first | second) != 0) {
+      return first != 0 ? p + static_cast<unsigned>(__builtin_ctzll(first))
+                        : p + LANES + static_cast<unsigned>(__builtin_ctzll(second));
+    }
+  }
   for (; limit - p >= LANES; p += LANES) {
     const std::uint64_t hits = test(text + p);
     if (hits != 0) return p + static_cast<unsigned>(__builtin_ctzll(hits));
