@@ -115,6 +115,11 @@ NodeIndex walk(const Automaton &automaton, NodeIndex state, const std::uint8_t *
 // for one search every few hundred bytes instead of one per byte.
 inline constexpr std::uint64_t MAX_SEARCH_PAUSE = 255;
 
+// The longest stretch one search covers.  A stretch with no candidate is
+// then copied into the output at once: 64 KiB writes had the filter read
+// the chunk out of the first-level cache before the copy read it again.
+inline constexpr std::uint64_t SEARCH_SLICE = 4096;
+
 // The same walk, jumping from where the trie path under way begins to the
 // next position the prefilter reports (see mask/prefilter/prefilter.h for why the
 // state after the jump is exact).  A search always starts where the current
@@ -143,12 +148,16 @@ NodeIndex walk_filtered(const Automaton &automaton, const Prefilter &filter, Nod
   for (std::uint64_t i = 0; i < text_len; ++i) {
     if (i >= searched_to + depth) {
       const std::uint64_t path_start = i - depth;
-      const std::uint64_t next =
-          path_start < limit ? filter.search(filter, text, path_start + offset, limit + offset) - offset : path_start;
+      // Searched a slice at a time, so that the bytes skipped are copied
+      // out while they are still in the first-level cache.
+      const std::uint64_t slice_end = limit - path_start > SEARCH_SLICE ? path_start + SEARCH_SLICE : limit;
+      const std::uint64_t next = path_start < limit
+                                     ? filter.search(filter, text, path_start + offset, slice_end + offset) - offset
+                                     : path_start;
       // A jump to limit needs no re-walk: no candidate is left before the
-      // chunk's last r positions, so the path that ends the chunk
-      // begins among them and no match ends in them (see prefilter.h).
-      // For a short write that is most of the work saved.
+      // chunk's last r positions, so the path that ends the chunk begins
+      // among them and no match ends in them (see prefilter.h).  For a
+      // short write that is most of the work saved.
       if (next > i && (next == limit || next - i >= reach)) {
         state = 0;
         for (std::uint64_t p = next == limit ? next : next - reach; p < next; ++p) {
@@ -158,6 +167,7 @@ NodeIndex walk_filtered(const Automaton &automaton, const Prefilter &filter, Nod
         i = next;
         pause = 0;
         if (i == text_len) break;  // one-byte windows: no candidate left in the chunk
+        if (next - out.copied >= SEARCH_SLICE) flush(out, text, next);
       } else {
         pause = pause < MAX_SEARCH_PAUSE ? 2 * pause + 1 : MAX_SEARCH_PAUSE;
       }

@@ -23,14 +23,18 @@
 // the run bookkeeping counts chunk indices and sees the same matches, and
 // since the last r positions of a chunk count as candidates, its last bytes
 // are always walked: the final state, and with it the carry-over, is the
-// byte-by-byte one.  The re-walk keeps the state exact at every byte the
-// walk visits.  A jump to the chunk's last r positions needs none: no
-// position before them is a candidate, so the path at the chunk's end
-// begins among them and no match ends in them (a secret is longer than r),
-// and walking them from the root gives the byte-by-byte final state.  (Without it a state would differ only by a path
-// of at most r bytes that can never complete a secret as long as no secret is shorter than k + w; where that does not
-// hold, it is what keeps a secret nested in a partial match from being reported, as with secrets 'xyz' and 'y' and the
-// text 'xyw'.)
+// byte-by-byte one.
+//
+// The re-walk keeps the state exact at every byte the walk visits.  A jump
+// to the chunk's last r positions needs none: no position before them is a
+// candidate, so the path that ends the chunk begins among them, no match
+// ends in them (no secret is shorter than k + w), and walking them from the
+// root gives the byte-by-byte final state.  (Elsewhere a state that skipped
+// it would differ only by a path of at most r bytes that can never complete
+// a secret; were windows longer than some secret, the re-walk would be what
+// keeps a secret nested in a partial match from being reported, as with
+// secrets 'xyz' and 'y' and the text 'xyw'.  The build never makes such
+// windows.)
 //
 // The offset is where the secrets differ.  Token formats share their first
 // bytes ('ghp_', 'xoxb-', 'AKIA'), and a log full of such tokens passes any
