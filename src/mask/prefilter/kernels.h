@@ -117,7 +117,8 @@ std::uint64_t search_sampled_scalar(const Prefilter &filter, const std::uint8_t 
 std::uint64_t search_sampled_tail(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                   std::uint64_t q, std::uint64_t limit) noexcept;
 
-// Vector kernels exist for x86 only.  Defining HUSH_PREFILTER_PORTABLE_ONLY
+// Vector kernels exist for x86 only.  Defining HUSH_PREFILTER_PORTABLE_ONLY (the
+// `portable` preset, which CI runs the whole test suite with)
 // builds the portable kernels alone, as on any other architecture, so that
 // path can be compiled and tested here.
 #if (defined(__x86_64__) || defined(__i386__)) && !defined(HUSH_PREFILTER_PORTABLE_ONLY)
