@@ -36,6 +36,8 @@ constexpr unsigned BITSET_MAX_LOG2 = 22;
 constexpr std::uint64_t SINGLE_PROBE_MAX_WORDS = std::uint64_t{1} << 14;
 constexpr std::uint64_t TWO_PROBE_BITS_PER_WORD = 32;
 constexpr unsigned TWO_PROBE_MAX_LOG2 = 27;
+constexpr unsigned SMALL_BITSET_LOG2 = 18;  // 32 KiB
+constexpr std::uint64_t SMALL_BITS_PER_WORD = 256;
 constexpr std::uint32_t HASH_MULTIPLIER = 0x9E3779B1u;  // 2^32 / golden ratio, odd
 constexpr std::uint32_t BIT_MULTIPLIER = 0x85EBCA77u;   // another odd constant with mixed bits
 
@@ -283,7 +285,13 @@ BitsetSize bitset_size(std::uint64_t words) noexcept {
     const unsigned log2_bits = ceil_log2(words * TWO_PROBE_BITS_PER_WORD);
     return {log2_bits > TWO_PROBE_MAX_LOG2 ? TWO_PROBE_MAX_LOG2 : log2_bits, 2};
   }
-  const unsigned log2_bits = ceil_log2(words * BITSET_BITS_PER_WINDOW);
+  unsigned log2_bits = ceil_log2(words * BITSET_BITS_PER_WINDOW);
+  // A bitset that fits the first-level cache with a quarter of the bits
+  // takes them: its gathers then hit that cache (100 secrets: 10.6 against
+  // 11.8 ms), and a few times more collisions cost less.
+  if (log2_bits > SMALL_BITSET_LOG2 && ceil_log2(words * SMALL_BITS_PER_WORD) <= SMALL_BITSET_LOG2) {
+    log2_bits = ceil_log2(words * SMALL_BITS_PER_WORD);
+  }
   if (log2_bits < BITSET_MIN_LOG2) return {BITSET_MIN_LOG2, 1};
   return {log2_bits > BITSET_MAX_LOG2 ? BITSET_MAX_LOG2 : log2_bits, 1};
 }
