@@ -19,6 +19,19 @@ enum class OptionId {
   max_stars,
   check,
   chunk_size,
+  files_with_matches,
+  count,
+  locations,
+  report,
+  quiet,
+  in_place,
+  directives,
+  control,
+  add_secret,
+  merge,
+  pty,
+  env_defaults,
+  unset_secrets,
   exec,
   help,
   version,
@@ -42,6 +55,19 @@ constexpr OptionInfo OPTION_TABLE[] = {
     {OptionId::max_stars, 'n', "max-stars", true},
     {OptionId::check, '\0', "check", false},
     {OptionId::chunk_size, '\0', "chunk-size", true},
+    {OptionId::files_with_matches, 'l', "files-with-matches", false},
+    {OptionId::count, 'c', "count", false},
+    {OptionId::locations, '\0', "locations", false},
+    {OptionId::report, '\0', "report", true},
+    {OptionId::quiet, 'q', "quiet", false},
+    {OptionId::in_place, 'i', "in-place", false},
+    {OptionId::directives, '\0', "directives", false},
+    {OptionId::control, '\0', "control", true},
+    {OptionId::add_secret, '\0', "add-secret", true},
+    {OptionId::merge, '\0', "merge", false},
+    {OptionId::pty, '\0', "pty", false},
+    {OptionId::env_defaults, '\0', "env-defaults", false},
+    {OptionId::unset_secrets, '\0', "unset-secrets", false},
     {OptionId::exec, '\0', "exec", false},
     {OptionId::help, 'h', "help", false},
     {OptionId::version, '\0', "version", false},
@@ -109,6 +135,29 @@ std::string apply(const OptionInfo &option, std::string_view value, Options &opt
     case OptionId::check: options.check = true; break;
     case OptionId::help: options.show_help = true; break;
     case OptionId::version: options.show_version = true; break;
+    case OptionId::files_with_matches: options.files_with_matches = options.check = true; break;
+    case OptionId::count: options.count = options.check = true; break;
+    case OptionId::locations: options.locations = options.check = true; break;
+    case OptionId::quiet: options.quiet = options.check = true; break;
+    case OptionId::in_place: options.in_place = true; break;
+    case OptionId::directives: options.directives = true; break;
+    case OptionId::merge: options.merge = true; break;
+    case OptionId::pty: options.pty = true; break;
+    case OptionId::unset_secrets: options.unset_secrets = true; break;
+    case OptionId::report:
+      if (value.empty()) return "option --report needs a file name";
+      options.report_file = std::string(value);
+      break;
+    case OptionId::control:
+      if (value.empty()) return "option --control needs a socket path";
+      options.control_path = std::string(value);
+      break;
+    case OptionId::env_defaults:
+      for (std::string_view pattern : DEFAULT_ENV_PATTERNS) {
+        options.sources.push_back({SecretSource::Kind::env, std::string(pattern), true});
+      }
+      break;
+    case OptionId::add_secret:   // handled by the caller: it is the whole command line
     case OptionId::exec: break;  // handled by the caller: it takes the rest of the line
     case OptionId::encodings:
       if (!parse_encodings(value, options.forms)) {
@@ -135,6 +184,41 @@ std::string apply(const OptionInfo &option, std::string_view value, Options &opt
       break;
     }
   }
+  return {};
+}
+
+// hushmask --add-secret PATH: the client of --control takes nothing else,
+// and above all no value, which would show in the process table.
+std::string parse_add_secret(std::span<const std::string_view> args, std::size_t at, std::string_view path,
+                             Options &options) {
+  // `at` is the index of the path's argument (or of "--add-secret=PATH").
+  if (!args[0].starts_with("--add-secret") || at + 1 != args.size()) {
+    return "hushmask --add-secret takes the control socket path alone; it reads the secret from standard input";
+  }
+  if (path.empty()) return "option --add-secret needs the control socket path";
+  options.add_secret_path = std::string(path);
+  return {};
+}
+
+// Options that make sense only with others, or not with others.
+std::string check_combinations(const Options &options) {
+  const bool exec = !options.command.empty();
+  if (exec && !options.files.empty()) return "FILE arguments cannot be mixed with --exec";
+  if (!options.report_file.empty() && !wants_reports(options)) {
+    return "option --report needs -l, -c or --locations: it names where they go";
+  }
+  if (options.in_place) {
+    if (exec) return "option --in-place masks FILEs: it cannot be mixed with --exec";
+    if (reads_text_from_standard_input(options)) {
+      return "option --in-place needs FILE arguments: standard input cannot be rewritten";
+    }
+    if (options.quiet) return "option --in-place writes the FILEs: it cannot be mixed with -q";
+  }
+  const char *exec_only = options.merge           ? "--merge"
+                          : options.pty           ? "--pty"
+                          : options.unset_secrets ? "--unset-secrets"
+                                                  : nullptr;
+  if (exec_only != nullptr && !exec) return "option " + std::string(exec_only) + " applies to --exec only";
   return {};
 }
 
@@ -230,6 +314,11 @@ ParsedCommandLine parse_command_line(std::span<const std::string_view> args) {
         parsed.error = "option " + display_name(*option) + " takes no value";
         return parsed;
       }
+      if (option->id == OptionId::add_secret) {
+        parsed.error = parse_add_secret(args, i, value, options);
+        return parsed;
+      }
+      if (option->id == OptionId::secret) parsed.secret_values.push_back(value);
       parsed.error = apply(*option, value, options);
       if (!parsed.error.empty()) return parsed;
       continue;
@@ -254,14 +343,14 @@ ParsedCommandLine parse_command_line(std::span<const std::string_view> args) {
         }
         j = arg.size();
       }
+      if (option->id == OptionId::secret) parsed.secret_values.push_back(value);
       parsed.error = apply(*option, value, options);
       if (!parsed.error.empty()) return parsed;
     }
   }
-  if (!options.command.empty() && !options.files.empty()) {
-    parsed.error = "FILE arguments cannot be mixed with --exec";
-    return parsed;
-  }
+  if (!parsed.error.empty()) return parsed;
+  parsed.error = check_combinations(options);
+  if (!parsed.error.empty()) return parsed;
   std::size_t secrets_on_input = 0;
   for (const SecretSource &source : options.sources) {
     secrets_on_input += source.kind == SecretSource::Kind::file && source.text == "-" ? 1 : 0;
