@@ -91,7 +91,9 @@ void ControlServer::serve(const std::vector<pollfd> &entries, std::size_t first)
   for (std::size_t i = 0; i < clients_.size(); ++i) {
     const short ready = entries[first + 1 + i].revents;
     const bool open = ready == 0 || serve_client(clients_[i]);
-    if (open) clients_[kept++] = std::move(clients_[i]);
+    if (!open) continue;
+    if (kept != i) clients_[kept] = std::move(clients_[i]);
+    ++kept;
   }
   clients_.resize(kept);
   if (incoming) accept_client();
