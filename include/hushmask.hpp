@@ -44,25 +44,25 @@ inline void throw_if_failed(std::int32_t status) {
   }
 }
 
-inline const std::uint8_t* bytes_of(std::string_view text) noexcept {
-  return reinterpret_cast<const std::uint8_t*>(text.data());
+inline const std::uint8_t *bytes_of(std::string_view text) noexcept {
+  return reinterpret_cast<const std::uint8_t *>(text.data());
 }
 
 // Copies one output block of hush_mask into a std::string and gives the block
 // back to the library, also when the copy itself throws.
-inline std::string take_output(std::uint8_t* out, std::uint64_t out_len) {
+inline std::string take_output(std::uint8_t *out, std::uint64_t out_len) {
   struct Release {
-    std::uint8_t* block;
+    std::uint8_t *block;
     std::uint64_t len;
     ~Release() { hush_free(block, len); }
   } release{out, out_len};
-  return std::string(reinterpret_cast<const char*>(out), static_cast<std::size_t>(out_len));
+  return std::string(reinterpret_cast<const char *>(out), static_cast<std::size_t>(out_len));
 }
 
 // Drops held-back bytes and puts the walk back at its start: a non-streaming
 // call over an empty text does both, and does them even when it fails.
-inline void reset_walk(hush_masker* handle) noexcept {
-  std::uint8_t* out = nullptr;
+inline void reset_walk(hush_masker *handle) noexcept {
+  std::uint8_t *out = nullptr;
   std::uint64_t out_len = 0;
   if (hush_mask(handle, nullptr, 0, 0, 0, &out, &out_len) == 0) {
     hush_free(out, out_len);
@@ -74,7 +74,7 @@ inline void reset_walk(hush_masker* handle) noexcept {
 // Owns one masker handle.  Move-only; a moved-from Masker holds no handle and
 // may only be assigned to or destroyed.
 class Masker {
-public:
+ public:
   // A masker with no secrets.  Throws std::bad_alloc when memory is exhausted.
   Masker() : handle_(hush_new()) {
     if (handle_ == nullptr) {
@@ -86,11 +86,10 @@ public:
   // range of string-like secrets (a lone string is not a range of secrets).
   template <class Secrets,
             class = std::enable_if_t<
-                !std::is_convertible_v<const Secrets&, std::string_view> &&
-                std::is_convertible_v<decltype(*std::begin(std::declval<const Secrets&>())),
-                                      std::string_view>>>
-  explicit Masker(const Secrets& secrets) : Masker() {
-    for (const auto& secret : secrets) {
+                !std::is_convertible_v<const Secrets &, std::string_view> &&
+                std::is_convertible_v<decltype(*std::begin(std::declval<const Secrets &>())), std::string_view>>>
+  explicit Masker(const Secrets &secrets) : Masker() {
+    for (const auto &secret : secrets) {
       insert(secret);
     }
     build();
@@ -103,12 +102,12 @@ public:
     build();
   }
 
-  Masker(const Masker&) = delete;
-  Masker& operator=(const Masker&) = delete;
+  Masker(const Masker &) = delete;
+  Masker &operator=(const Masker &) = delete;
 
-  Masker(Masker&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+  Masker(Masker &&other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
 
-  Masker& operator=(Masker&& other) noexcept {
+  Masker &operator=(Masker &&other) noexcept {
     if (this != &other) {
       hush_destroy(handle_);
       handle_ = std::exchange(other.handle_, nullptr);
@@ -131,21 +130,20 @@ public:
   // `max_stars` '*' (0 removes secrets).  Abandons any stream in progress on
   // this masker.
   std::string mask(std::string_view text, std::uint64_t max_stars) {
-    std::uint8_t* out = nullptr;
+    std::uint8_t *out = nullptr;
     std::uint64_t out_len = 0;
-    detail::throw_if_failed(
-        hush_mask(handle_, detail::bytes_of(text), text.size(), max_stars, 0, &out, &out_len));
+    detail::throw_if_failed(hush_mask(handle_, detail::bytes_of(text), text.size(), max_stars, 0, &out, &out_len));
     return detail::take_output(out, out_len);
   }
 
   // The C handle, for calls this class does not wrap.  Still owned here.
-  hush_masker* native_handle() const noexcept { return handle_; }
+  hush_masker *native_handle() const noexcept { return handle_; }
 
   // False only for a moved-from Masker.
   explicit operator bool() const noexcept { return handle_ != nullptr; }
 
-private:
-  hush_masker* handle_;
+ private:
+  hush_masker *handle_;
 };
 
 // Masks one text that arrives in chunks.  Concatenating every mask() result
@@ -156,20 +154,18 @@ private:
 // the Masker is fine, the handle does not move), and while a Stream is in
 // progress the Masker must not be used for anything else.  Move-only.
 class Stream {
-public:
+ public:
   // Starts a fresh stream, whatever the masker was doing before.
-  Stream(Masker& masker, std::uint64_t max_stars) noexcept
-      : handle_(masker.native_handle()), max_stars_(max_stars) {
+  Stream(Masker &masker, std::uint64_t max_stars) noexcept : handle_(masker.native_handle()), max_stars_(max_stars) {
     detail::reset_walk(handle_);
   }
 
-  Stream(const Stream&) = delete;
-  Stream& operator=(const Stream&) = delete;
+  Stream(const Stream &) = delete;
+  Stream &operator=(const Stream &) = delete;
 
-  Stream(Stream&& other) noexcept
-      : handle_(std::exchange(other.handle_, nullptr)), max_stars_(other.max_stars_) {}
+  Stream(Stream &&other) noexcept : handle_(std::exchange(other.handle_, nullptr)), max_stars_(other.max_stars_) {}
 
-  Stream& operator=(Stream&& other) noexcept {
+  Stream &operator=(Stream &&other) noexcept {
     if (this != &other) {
       abandon();
       handle_ = std::exchange(other.handle_, nullptr);
@@ -186,10 +182,9 @@ public:
   // tail that may still become a secret is held back for the next call.
   // On std::bad_alloc nothing has changed and the chunk may be passed again.
   std::string mask(std::string_view chunk) {
-    std::uint8_t* out = nullptr;
+    std::uint8_t *out = nullptr;
     std::uint64_t out_len = 0;
-    detail::throw_if_failed(
-        hush_mask(handle_, detail::bytes_of(chunk), chunk.size(), max_stars_, 1, &out, &out_len));
+    detail::throw_if_failed(hush_mask(handle_, detail::bytes_of(chunk), chunk.size(), max_stars_, 1, &out, &out_len));
     return detail::take_output(out, out_len);
   }
 
@@ -197,22 +192,22 @@ public:
   // mask() call starts a new text.  On std::bad_alloc nothing has changed.
   std::string finish() {
     std::uint64_t len = 0;
-    const std::uint8_t* held = hush_get_reminder(handle_, &len);
-    std::string tail(reinterpret_cast<const char*>(held), static_cast<std::size_t>(len));
+    const std::uint8_t *held = hush_get_reminder(handle_, &len);
+    std::string tail(reinterpret_cast<const char *>(held), static_cast<std::size_t>(len));
     detail::reset_walk(handle_);
     return tail;
   }
 
   std::uint64_t max_stars() const noexcept { return max_stars_; }
 
-private:
+ private:
   void abandon() noexcept {
     if (handle_ != nullptr) {
       detail::reset_walk(handle_);
     }
   }
 
-  hush_masker* handle_;
+  hush_masker *handle_;
   std::uint64_t max_stars_;
 };
 
