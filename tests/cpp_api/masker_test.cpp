@@ -49,6 +49,15 @@ TEST(Masker, MasksLikeTheCInterface) {
   }
 }
 
+TEST(Masker, MaxStarsDefaultsToThree) {
+  hush::Masker masker({"hunter2"});
+  EXPECT_EQ(masker.mask("pw=hunter2;"), "pw=***;");
+  hush::Stream stream(masker);
+  std::string out = stream.mask("pw=hunt");
+  out += stream.mask("er2;");
+  EXPECT_EQ(out + stream.finish(), "pw=***;");
+}
+
 TEST(Masker, ConstructorsRegisterAndBuild) {
   hush::Masker from_list({"alpha", "beta"});
   EXPECT_EQ(from_list.mask("alpha beta gamma", 1), "* * gamma");
