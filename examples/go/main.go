@@ -21,7 +21,7 @@ func main() {
 
 	stdout, stderr := set.NewWriter(os.Stdout), set.NewWriter(os.Stderr) // one set, two streams
 	cmd := exec.Command(os.Args[1], os.Args[2:]...)
-	cmd.Stdout, cmd.Stderr = stdout, stderr
+	cmd.Stdin, cmd.Stdout, cmd.Stderr = os.Stdin, stdout, stderr
 	runErr := cmd.Run()
 	stdout.Close() // writes the held-back tails
 	stderr.Close()
