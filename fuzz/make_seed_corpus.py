@@ -27,6 +27,14 @@ def differential(max_stars_choice, narrow, secrets, chunk_lengths, text, first_b
     return bytes([header]) + body + text
 
 
+def set_differential(max_stars, narrow, derive, first, second, pieces, text, rebuild_at=0):
+    header = max_stars | (0 if narrow else 8) | (16 if derive else 0)
+    counts = (len(first) - 1) | (len(second) << 4)
+    body = bytes([header, counts]) + b"".join(sized(s, 17) for s in first + second)
+    body += (rebuild_at % 4097).to_bytes(2, "big") + bytes([len(pieces)]) + bytes(pieces)
+    return body + text
+
+
 def sequence_insert(secret, modulus):
     return bytes([0]) + sized(secret, modulus)
 
@@ -45,6 +53,18 @@ SEEDS = {
         "long_text_skipping": differential(3, False, [b"password1", b"token-abcdef", b"passkey"], [200, 63, 1],
                                            b"x" * 300 + b"password1" + b"y" * 70 + b"token-abcdeftoken-abc"
                                            + b"z" * 129 + b"passkey" + b"password"),
+    },
+    "set_differential_fuzzer": {
+        "nested_in_broken_copy": set_differential(3, False, False, [b"ABCDEFGHXX", b"DEFGH", b"HIJK"], [], [3, 0, 1],
+                                                  b"ABCDEFGHIJK ABCDEFGHXX"),
+        "swallowed_runs": set_differential(3, True, False, [b"b", b"c", b"abca"], [], [1], b"abcabcaabcab"),
+        "forms_and_lines": set_differential(2, False, True, [b"pa/ss wd\nline 2"], [], [5, 0, 7],
+                                            b"pa%2Fss%20wd line 2 cGEvc3Mgd2QKbGluZSAy 'pa/ss wd'"),
+        "added_mid_stream": set_differential(1, True, False, [b"abab"], [b"bba", b"ccc"], [2, 1],
+                                             b"abababbaccccabab", rebuild_at=7),
+        "long_text_skipping": set_differential(3, False, False, [b"password1", b"token-abcdef", b"word1tok"], [],
+                                               [200, 63, 1], b"x" * 300 + b"password1" + b"y" * 70
+                                               + b"token-abcdeftoken-abc" + b"z" * 129 + b"password1token-abcdef"),
     },
     "call_sequence_fuzzer": {
         # header: failure rate nibble | narrow bit; then the seed byte.

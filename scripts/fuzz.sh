@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 
 seconds="${FUZZ_SECONDS:-60}"
 jobs="${FUZZ_JOBS:-1}"
-targets="${FUZZ_TARGETS:-differential_fuzzer call_sequence_fuzzer guard_page_fuzzer cli_parsing_fuzzer}"
+targets="${FUZZ_TARGETS:-differential_fuzzer set_differential_fuzzer call_sequence_fuzzer guard_page_fuzzer cli_parsing_fuzzer}"
 build=build/fuzz
 artifacts="$build/artifacts"
 

@@ -33,6 +33,8 @@ void assert_automaton_invariants(const Masker &masker) noexcept {
     const Node &node = masker.nodes[index];
     assert(node.fail < masker.node_count);
     assert(node.fail == 0 || masker.nodes[node.fail].depth < node.depth);
+    assert(node.suffix_pattern_len ==
+           (node.pattern_id != 0 ? node.pattern_len : masker.nodes[node.fail].suffix_pattern_len));
   }
   for (unsigned value = 0; value < 256; ++value) assert(masker.root_next[value] < masker.node_count);
 }

@@ -31,7 +31,9 @@ TEST(SplitSecretRecords, Table) {
       {"only one cr goes", "one\r\r\n", RecordSeparator::line, {{"one\r", 1}}},
       {"inner cr kept", "o\rne\n", RecordSeparator::line, {{"o\rne", 1}}},
       {"nul bytes inside a line", "a\0b\n"s, RecordSeparator::line, {{"a\0b"s, 1}}},
-      {"nul records keep newlines", "line1\nline2\r\n\0two\0"s, RecordSeparator::nul,
+      {"nul records keep newlines",
+       "line1\nline2\r\n\0two\0"s,
+       RecordSeparator::nul,
        {{"line1\nline2\r\n", 1}, {"two", 2}}},
       {"empty nul records skipped", "\0\0a\0"s, RecordSeparator::nul, {{"a", 3}}},
       {"nul record without terminator", "a\0b"s, RecordSeparator::nul, {{"a", 1}, {"b", 2}}},
@@ -73,9 +75,28 @@ hushcli::ParsedCommandLine parse(std::vector<std::string_view> args) { return hu
 
 TEST(ParseCommandLine, AcceptsEveryForm) {
   using hushcli::SecretSource;
-  const auto parsed = parse({"-s", "one", "--secret=two", "-stwo2", "-0f", "file", "--env", "*_TOKEN", "-n0",
-                             "--max-stars", "7", "--min-length=2", "--encodings", "json,base64url", "--check",
-                             "--allow-empty", "--chunk-size", "5", "in.log", "-", "--", "--not-an-option"});
+  const auto parsed = parse({"-s",
+                             "one",
+                             "--secret=two",
+                             "-stwo2",
+                             "-0f",
+                             "file",
+                             "--env",
+                             "*_TOKEN",
+                             "-n0",
+                             "--max-stars",
+                             "7",
+                             "--min-length=2",
+                             "--encodings",
+                             "json,base64url",
+                             "--check",
+                             "--allow-empty",
+                             "--chunk-size",
+                             "5",
+                             "in.log",
+                             "-",
+                             "--",
+                             "--not-an-option"});
   ASSERT_EQ(parsed.error, "");
   const auto &o = parsed.options;
   ASSERT_EQ(o.sources.size(), 5u);
@@ -88,7 +109,7 @@ TEST(ParseCommandLine, AcceptsEveryForm) {
   EXPECT_TRUE(o.null_separated);
   EXPECT_EQ(o.max_stars, 7u);
   EXPECT_EQ(o.min_length, 2u);
-  EXPECT_EQ(o.encodings, hushcli::ENCODE_JSON | hushcli::ENCODE_BASE64URL);
+  EXPECT_EQ(o.forms, HUSHSET_FORM_JSON | HUSHSET_FORM_BASE64URL);
   EXPECT_TRUE(o.check);
   EXPECT_TRUE(o.allow_empty);
   EXPECT_EQ(o.chunk_size, 5u);
@@ -104,23 +125,52 @@ TEST(ParseCommandLine, ExecTakesTheRestOfTheLine) {
   EXPECT_EQ(parsed.options.sources.size(), 1u);
 }
 
+TEST(ParseCommandLine, SecretsOnStandardInputNeedAnotherText) {
+  EXPECT_EQ(parse({"-f", "-", "in.log"}).error, "");
+  EXPECT_EQ(parse({"-f", "-", "--exec", "make"}).error, "");
+  EXPECT_FALSE(hushcli::reads_text_from_standard_input(parse({"-s", "abcd", "a.log", "b.log"}).options));
+  EXPECT_TRUE(hushcli::reads_text_from_standard_input(parse({"-s", "abcd", "a.log", "-"}).options));
+}
+
 TEST(ParseCommandLine, DefaultsAndEncodingNone) {
   const auto defaults = parse({});
   EXPECT_EQ(defaults.options.max_stars, 3u);
   EXPECT_EQ(defaults.options.min_length, 4u);
   EXPECT_EQ(defaults.options.chunk_size, 65536u);
-  EXPECT_EQ(defaults.options.encodings, hushcli::DEFAULT_ENCODINGS);
-  EXPECT_EQ(parse({"--encodings", "none"}).options.encodings, 0u);
+  EXPECT_EQ(defaults.options.forms, HUSHSET_FORMS_DEFAULT);
+  EXPECT_EQ(parse({"--encodings", "none"}).options.forms, 0u);
+  EXPECT_EQ(parse({"--encodings", "default"}).options.forms, HUSHSET_FORMS_DEFAULT);
+  EXPECT_EQ(parse({"--encodings", "lines,base64,base64url,url,json,xml,shell"}).options.forms, HUSHSET_FORMS_ALL);
+  EXPECT_EQ(parse({"--encodings", "default,base64url"}).options.forms, HUSHSET_FORMS_ALL);
 }
 
 // Errors name the problem without quoting anything that may be a secret.
 TEST(ParseCommandLine, ErrorsNeverQuoteSecretValues) {
   const std::vector<std::vector<std::string_view>> cases = {
-      {"--secrett=hunter2-value"}, {"-xhunter2-value"}, {"-s"}, {"--secret"}, {"-n", "hunter2-value"},
-      {"--max-stars=-1"}, {"--min-length=hunter2-value"}, {"--encodings", "hunter2-value"},
-      {"--chunk-size", "0"}, {"--chunk-size", "1073741825"}, {"--min-length", "+4"},
-      {"--encodings", ""}, {"--encodings", "base64,"}, {"--encodings", "none,json"}, {"--check=hunter2-value"},
-      {"--exec"}, {"--exec=hunter2-value"}, {"file", "--exec", "true"},
+      {"--secrett=hunter2-value"},
+      {"-xhunter2-value"},
+      {"-s"},
+      {"--secret"},
+      {"-n", "hunter2-value"},
+      {"--max-stars=-1"},
+      {"--min-length=hunter2-value"},
+      {"--encodings", "hunter2-value"},
+      {"--chunk-size", "0"},
+      {"--chunk-size", "1073741825"},
+      {"--min-length", "+4"},
+      {"--encodings", ""},
+      {"--encodings", "base64,"},
+      {"--encodings", "none,json"},
+      {"--check=hunter2-value"},
+      {"--exec"},
+      {"--exec=hunter2-value"},
+      {"file", "--exec", "true"},
+      {"--hunter2-value"},
+      {"--hunter2-value=x"},
+      // Standard input cannot be both the secrets and the text.
+      {"-f", "-"},
+      {"-f", "-", "in.log", "-"},
+      {"-f", "-", "-f", "-", "in.log"},
   };
   for (const auto &args : cases) {
     const auto parsed = parse(args);

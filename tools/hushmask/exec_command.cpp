@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "diagnostics.h"
 #include "fd_io.h"
@@ -75,8 +76,7 @@ void close_pipes(Pipes &pipes) {
 // 0 or an errno value.  Forwarded signals are blocked around the spawn so a
 // signal cannot arrive between the start of the command and the moment its
 // pid is known; the command gets the caller's original mask back.
-int spawn_command(const std::vector<std::string> &command, const Pipes &pipes, bool sigpipe_ignored,
-                  pid_t &pid) {
+int spawn_command(const std::vector<std::string> &command, const Pipes &pipes, bool sigpipe_ignored, pid_t &pid) {
   sigset_t forwarded, original;
   sigemptyset(&forwarded);
   for (int signal_number : FORWARDED_SIGNALS) sigaddset(&forwarded, signal_number);
@@ -125,7 +125,7 @@ int wait_for_exit(pid_t pid) {
 
 // Masks both channels until each is at its end.  Returns false when our
 // output failed for a reason other than a closed pipe.
-bool pump(Channel (&channels)[2], std::vector<std::uint8_t> &buffer) {
+bool pump(const hushset *set, Channel (&channels)[2], std::vector<std::uint8_t> &buffer) {
   bool ok = true;
   pollfd entries[2];
   for (;;) {
@@ -133,20 +133,20 @@ bool pump(Channel (&channels)[2], std::vector<std::uint8_t> &buffer) {
     if (channels[0].fd < 0 && channels[1].fd < 0) return ok;
     if (poll(entries, 2, -1) < 0) {
       if (errno == EINTR) continue;
-      print_error(std::string("cannot wait for the command's output: ") + std::strerror(errno));
+      print_error(set, std::string("cannot wait for the command's output: ") + std::strerror(errno));
       return false;
     }
     for (std::size_t i = 0; i < 2; ++i) {
       Channel &channel = channels[i];
       if (channel.fd < 0 || (entries[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
       const long count = read_some(channel.fd, buffer.data(), buffer.size());
-      StreamStatus status = count > 0 ? feed(*channel.stream, buffer.data(), static_cast<std::size_t>(count))
-                                      : finish(*channel.stream);
+      StreamStatus status =
+          count > 0 ? feed(*channel.stream, buffer.data(), static_cast<std::size_t>(count)) : finish(*channel.stream);
       if (count > 0 && status == StreamStatus::ok) continue;
       // End of this channel: the command closed it, or our side of it is
       // gone.  Closing the read end early makes the command's next write
       // fail with SIGPIPE or EPIPE, as at the end of any pipeline.
-      report_stream_status(*channel.stream, status);
+      report_stream_status(set, *channel.stream, status);
       if (status == StreamStatus::write_failed || status == StreamStatus::out_of_memory) ok = false;
       close_fd(channel.fd);
     }
@@ -155,19 +155,18 @@ bool pump(Channel (&channels)[2], std::vector<std::uint8_t> &buffer) {
 
 }  // namespace
 
-int run_command(const Options &options, const std::vector<RegisteredSecret> &secrets, const SecretLayers &layers,
-                bool sigpipe_ignored) {
+int run_command(const Options &options, const hushset *set, bool sigpipe_ignored) {
   MaskStream out_stream, err_stream;
-  if (!open_stream(out_stream, secrets, layers, options.max_stars, options.check, STDOUT_FILENO) ||
-      !open_stream(err_stream, secrets, layers, options.max_stars, options.check, STDERR_FILENO)) {
-    print_error("out of memory while registering secrets");
+  if (!open_stream(out_stream, set, options.chunk_size, STDOUT_FILENO) ||
+      !open_stream(err_stream, set, options.chunk_size, STDERR_FILENO)) {
+    print_error(set, "out of memory while starting to mask");
     close_stream(out_stream);
     close_stream(err_stream);
     return 2;
   }
   Pipes pipes;
   if (pipe2(pipes.out, O_CLOEXEC) != 0 || pipe2(pipes.err, O_CLOEXEC) != 0) {
-    print_error(std::string("cannot create pipes: ") + std::strerror(errno));
+    print_error(set, std::string("cannot create pipes: ") + std::strerror(errno));
     close_pipes(pipes);
     close_stream(out_stream);
     close_stream(err_stream);
@@ -178,7 +177,9 @@ int run_command(const Options &options, const std::vector<RegisteredSecret> &sec
   close_fd(pipes.out[1]);
   close_fd(pipes.err[1]);
   if (spawn_error != 0) {
-    print_error("cannot run '" + options.command.front() + "': " + std::strerror(spawn_error));
+    // Named by its place: a secret typed where the command goes would be no
+    // registered secret.
+    print_error(set, std::string("cannot run the --exec command: ") + std::strerror(spawn_error));
     close_pipes(pipes);
     close_stream(out_stream);
     close_stream(err_stream);
@@ -188,7 +189,7 @@ int run_command(const Options &options, const std::vector<RegisteredSecret> &sec
   std::vector<std::uint8_t> buffer(options.chunk_size);
   Channel channels[2] = {{pipes.out[0], &out_stream}, {pipes.err[0], &err_stream}};
   pipes.out[0] = pipes.err[0] = -1;  // the channels own them now
-  const bool output_ok = pump(channels, buffer);
+  const bool output_ok = pump(set, channels, buffer);
   const int exit_status = wait_for_exit(pid);
   forward_target = 0;
   const bool masked = masked_anything(out_stream) || masked_anything(err_stream);
@@ -196,7 +197,7 @@ int run_command(const Options &options, const std::vector<RegisteredSecret> &sec
   close_stream(err_stream);
 
   if (exit_status < 0) {
-    print_error(std::string("cannot get the command's exit status: ") + std::strerror(errno));
+    print_error(set, std::string("cannot get the command's exit status: ") + std::strerror(errno));
     return 2;
   }
   if (!output_ok) return 2;

@@ -1,13 +1,11 @@
 // The --exec form: run a command with its standard output and standard
-// error masked, each through its own chain of handles, to ours.
+// error masked, each through its own stream of the secret set, to ours.
 #ifndef HUSHMASK_CLI_EXEC_COMMAND_H
 #define HUSHMASK_CLI_EXEC_COMMAND_H
 
-#include <vector>
+#include <hushset.h>
 
 #include "options.h"
-#include "secret_layers.h"
-#include "secret_set.h"
 
 namespace hushcli {
 
@@ -19,8 +17,7 @@ namespace hushcli {
 // SIGTERM and SIGHUP sent to hushmask are passed on to the command, which
 // keeps the signal dispositions hushmask was started with (SIGPIPE
 // included: `sigpipe_ignored` tells what it was).
-int run_command(const Options &options, const std::vector<RegisteredSecret> &secrets, const SecretLayers &layers,
-                bool sigpipe_ignored);
+int run_command(const Options &options, const hushset *set, bool sigpipe_ignored);
 
 }  // namespace hushcli
 

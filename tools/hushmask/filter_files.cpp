@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "diagnostics.h"
 #include "fd_io.h"
@@ -16,13 +17,9 @@ namespace hushcli {
 namespace {
 
 struct Input {
-  std::string name;
+  std::string place;  // how messages name it: "standard input", "the second FILE argument"
   int fd;
 };
-
-std::string describe_input(const std::string &name) {
-  return name == "-" ? std::string("standard input") : "'" + name + "'";
-}
 
 void close_inputs(const std::vector<Input> &inputs) {
   for (const Input &input : inputs) {
@@ -32,8 +29,12 @@ void close_inputs(const std::vector<Input> &inputs) {
 
 // Opens every input; on failure prints the error, closes what was opened
 // and returns false.
-bool open_inputs(const std::vector<std::string> &names, std::vector<Input> &inputs) {
-  for (const std::string &name : names) {
+bool open_inputs(const hushset *set, const std::vector<std::string> &names, std::vector<Input> &inputs) {
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string &name = names[i];
+    // A FILE argument is named by its place, never quoted: a secret typed
+    // where a file name goes would be no registered secret.
+    const std::string place = name == "-" ? "standard input" : "the " + ordinal(i + 1) + " FILE argument";
     int fd = STDIN_FILENO;
     if (name != "-") {
       fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
@@ -44,26 +45,26 @@ bool open_inputs(const std::vector<std::string> &names, std::vector<Input> &inpu
         errno = EISDIR;
       }
       if (fd < 0) {
-        print_error("cannot read " + describe_input(name) + ": " + std::strerror(errno));
+        print_error(set, "cannot read " + place + ": " + std::strerror(errno));
         close_inputs(inputs);
         return false;
       }
     }
-    inputs.push_back(Input{name, fd});
+    inputs.push_back(Input{place, fd});
   }
   return true;
 }
 
 }  // namespace
 
-int run_filter(const Options &options, const std::vector<RegisteredSecret> &secrets, const SecretLayers &layers) {
+int run_filter(const Options &options, const hushset *set) {
   const std::vector<std::string> names = options.files.empty() ? std::vector<std::string>{"-"} : options.files;
   std::vector<Input> inputs;
-  if (!open_inputs(names, inputs)) return 2;
+  if (!open_inputs(set, names, inputs)) return 2;
 
   MaskStream stream;
-  if (!open_stream(stream, secrets, layers, options.max_stars, options.check, STDOUT_FILENO)) {
-    print_error("out of memory while registering secrets");
+  if (!open_stream(stream, set, options.chunk_size, STDOUT_FILENO)) {
+    print_error(set, "out of memory while starting to mask");
     close_inputs(inputs);
     return 2;
   }
@@ -74,7 +75,7 @@ int run_filter(const Options &options, const std::vector<RegisteredSecret> &secr
     while (status == StreamStatus::ok) {
       const long count = read_some(input.fd, buffer.data(), buffer.size());
       if (count < 0) {
-        print_error("cannot read " + describe_input(input.name) + ": " + std::strerror(errno));
+        print_error(set, "cannot read " + input.place + ": " + std::strerror(errno));
         failed = true;
         break;
       }
@@ -85,7 +86,7 @@ int run_filter(const Options &options, const std::vector<RegisteredSecret> &secr
   }
   // What was read before a read error is still written, masked.
   if (status == StreamStatus::ok) status = finish(stream);
-  report_stream_status(stream, status);
+  report_stream_status(set, stream, status);
   const bool masked = masked_anything(stream);
   close_stream(stream);
   close_inputs(inputs);

@@ -2,11 +2,9 @@
 #ifndef HUSHMASK_CLI_FILTER_FILES_H
 #define HUSHMASK_CLI_FILTER_FILES_H
 
-#include <vector>
+#include <hushset.h>
 
 #include "options.h"
-#include "secret_layers.h"
-#include "secret_set.h"
 
 namespace hushcli {
 
@@ -15,7 +13,7 @@ namespace hushcli {
 // stream, as if they had been concatenated: the output equals that of
 // `cat FILE... | hushmask`.  Every file is opened before the first byte is
 // read, so a missing one fails the run before any output.
-int run_filter(const Options &options, const std::vector<RegisteredSecret> &secrets, const SecretLayers &layers);
+int run_filter(const Options &options, const hushset *set);
 
 }  // namespace hushcli
 

@@ -1,5 +1,6 @@
 // hushmask: masks known secrets in files, standard input or the output of a
-// command, through the library's public interface in streaming mode.
+// command, through the public interface of libhushset: one set of secrets,
+// one stream of it per output.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,7 +14,6 @@
 #include "fd_io.h"
 #include "filter_files.h"
 #include "options.h"
-#include "secret_layers.h"
 #include "secret_set.h"
 #include "secret_sources.h"
 #include "version.h"
@@ -52,33 +52,45 @@ int main(int argc, char **argv) {
   const std::vector<std::string_view> args(argv + 1, argv + argc);
   const ParsedCommandLine parsed = parse_command_line(args);
   if (!parsed.error.empty()) {
-    print_error(parsed.error + " (see hushmask --help)");
+    print_error(nullptr, parsed.error + " (see hushmask --help)");
     return 2;
   }
   const Options &options = parsed.options;
   if (options.show_help) return print_text(help_text());
   if (options.show_version) return print_text("hushmask " HUSHMASK_CLI_VERSION "\n");
 
-  SecretSet set;
-  set.encodings = options.encodings;
-  set.min_length = options.min_length;
-  const std::vector<std::string_view> environment = process_environment();
-  const std::string error = gather_secrets(options, environment, set);
-  for (const std::string &warning : set.warnings) print_warning(warning);
-  if (!error.empty()) {
-    print_error(error);
+  // The set is built from every source before any message about a source
+  // is written, so that each message is masked by all the secrets there are.
+  SecretSet secrets;
+  if (!open_secret_set(secrets, options)) {
+    print_error(nullptr, "out of memory while collecting secrets");
     return 2;
   }
-  if (set.secrets.empty()) {
-    if (!options.allow_empty) {
-      print_error("no secret to mask: give one with -s, -f or -e (or --allow-empty to pass the input through)");
-      return 2;
-    }
-    print_warning("no secret to mask: the input passes through unchanged");
+  const std::vector<std::string_view> environment = process_environment();
+  const GatherResult gathered = gather_secrets(options, environment, secrets);
+  const bool built = !gathered.out_of_memory && build_secret_set(secrets);
+  if (!built) {
+    // The warnings gathered cannot be masked by a set that is not built, so
+    // none of them is written.
+    print_error(nullptr, "out of memory while collecting secrets");
+    close_secret_set(secrets);
+    return 2;
   }
-  const SecretLayers layers = split_into_layers(set.secrets);
-  for (const std::string &warning : layers.warnings) print_warning(warning);
-
-  if (!options.command.empty()) return run_command(options, set.secrets, layers, sigpipe_ignored);
-  return run_filter(options, set.secrets, layers);
+  const hushset *set = secrets.set;
+  for (const std::string &warning : secrets.warnings) print_warning(set, warning);
+  for (const std::string &error : gathered.errors) print_error(set, error);
+  int status = 0;
+  if (!gathered.errors.empty()) {
+    status = 2;
+  } else if (options.sources.empty() && !options.allow_empty) {
+    print_error(set, "no secret to mask: give one with -s, -f or -e (or --allow-empty to pass the input through)");
+    status = 2;
+  } else {
+    // A source may well yield nothing: an empty or unset variable in a CI
+    // job, a secrets file with nothing in it yet.  The text passes through.
+    if (hushset_hold_limit(set) == 0) print_warning(set, "no secret to mask: the input passes through unchanged");
+    status = options.command.empty() ? run_filter(options, set) : run_command(options, set, sigpipe_ignored);
+  }
+  close_secret_set(secrets);
+  return status;
 }

@@ -3,14 +3,25 @@
 #include <charconv>
 #include <optional>
 
-#include "secret_layers.h"
+#include "diagnostics.h"
 
 namespace hushcli {
 namespace {
 
 enum class OptionId {
-  secret, secrets_file, null, env, encodings, min_length, allow_empty,
-  max_stars, check, chunk_size, exec, help, version,
+  secret,
+  secrets_file,
+  null,
+  env,
+  encodings,
+  min_length,
+  allow_empty,
+  max_stars,
+  check,
+  chunk_size,
+  exec,
+  help,
+  version,
 };
 
 struct OptionInfo {
@@ -36,6 +47,25 @@ constexpr OptionInfo OPTION_TABLE[] = {
     {OptionId::version, '\0', "version", false},
 };
 
+// The --encodings names, in the order --help lists them.
+struct FormName {
+  std::string_view name;
+  std::uint32_t bit;
+};
+
+constexpr FormName FORM_NAMES[] = {
+    {"lines", HUSHSET_FORM_LINES}, {"base64", HUSHSET_FORM_BASE64}, {"base64url", HUSHSET_FORM_BASE64URL},
+    {"url", HUSHSET_FORM_URL},     {"json", HUSHSET_FORM_JSON},     {"xml", HUSHSET_FORM_XML},
+    {"shell", HUSHSET_FORM_SHELL},
+};
+
+const FormName *find_form(std::string_view name) {
+  for (const FormName &form : FORM_NAMES) {
+    if (form.name == name) return &form;
+  }
+  return nullptr;
+}
+
 const OptionInfo *find_long(std::string_view name) {
   for (const OptionInfo &option : OPTION_TABLE) {
     if (option.long_name == name) return &option;
@@ -50,9 +80,7 @@ const OptionInfo *find_short(char name) {
   return nullptr;
 }
 
-std::string display_name(const OptionInfo &option) {
-  return "--" + std::string(option.long_name);
-}
+std::string display_name(const OptionInfo &option) { return "--" + std::string(option.long_name); }
 
 // Plain decimal digits only: no sign, no spaces, no suffix.
 std::optional<std::uint64_t> parse_number(std::string_view text, std::uint64_t min, std::uint64_t max) {
@@ -73,15 +101,9 @@ std::string apply(const OptionInfo &option, std::string_view value, Options &opt
     return "option " + display_name(option) + " needs " + std::string(range);
   };
   switch (option.id) {
-    case OptionId::secret:
-      options.sources.push_back({SecretSource::Kind::value, std::string(value)});
-      break;
-    case OptionId::secrets_file:
-      options.sources.push_back({SecretSource::Kind::file, std::string(value)});
-      break;
-    case OptionId::env:
-      options.sources.push_back({SecretSource::Kind::env, std::string(value)});
-      break;
+    case OptionId::secret: options.sources.push_back({SecretSource::Kind::value, std::string(value)}); break;
+    case OptionId::secrets_file: options.sources.push_back({SecretSource::Kind::file, std::string(value)}); break;
+    case OptionId::env: options.sources.push_back({SecretSource::Kind::env, std::string(value)}); break;
     case OptionId::null: options.null_separated = true; break;
     case OptionId::allow_empty: options.allow_empty = true; break;
     case OptionId::check: options.check = true; break;
@@ -89,9 +111,9 @@ std::string apply(const OptionInfo &option, std::string_view value, Options &opt
     case OptionId::version: options.show_version = true; break;
     case OptionId::exec: break;  // handled by the caller: it takes the rest of the line
     case OptionId::encodings:
-      if (!parse_encodings(value, options.encodings)) {
-        return "option --encodings takes a comma-separated list of base64, base64url, url, json, "
-               "or 'none'";
+      if (!parse_encodings(value, options.forms)) {
+        return "option --encodings takes a comma-separated list of lines, base64, base64url, url, json, xml, "
+               "shell and default, or 'none' alone";
       }
       break;
     case OptionId::min_length: {
@@ -118,8 +140,8 @@ std::string apply(const OptionInfo &option, std::string_view value, Options &opt
 
 }  // namespace
 
-bool parse_encodings(std::string_view list, unsigned &encodings) {
-  unsigned chosen = 0;
+bool parse_encodings(std::string_view list, std::uint32_t &forms) {
+  std::uint32_t chosen = 0;
   bool none = false;
   std::size_t names = 0;
   std::size_t start = 0;
@@ -127,18 +149,37 @@ bool parse_encodings(std::string_view list, unsigned &encodings) {
     const std::size_t comma = list.find(',', start);
     const std::string_view name = list.substr(start, comma == std::string_view::npos ? list.npos : comma - start);
     ++names;
-    if (name == "base64") chosen |= ENCODE_BASE64;
-    else if (name == "base64url") chosen |= ENCODE_BASE64URL;
-    else if (name == "url") chosen |= ENCODE_URL;
-    else if (name == "json") chosen |= ENCODE_JSON;
-    else if (name == "none") none = true;
-    else return false;
+    if (name == "none") {
+      none = true;
+    } else if (name == "default") {
+      chosen |= HUSHSET_FORMS_DEFAULT;
+    } else {
+      const FormName *form = find_form(name);
+      if (form == nullptr) return false;
+      chosen |= form->bit;
+    }
     if (comma == std::string_view::npos) break;
     start = comma + 1;
   }
   if (none && names > 1) return false;
-  encodings = chosen;
+  forms = chosen;
   return true;
+}
+
+bool reads_text_from_standard_input(const Options &options) {
+  if (!options.command.empty()) return false;
+  if (options.files.empty()) return true;
+  for (const std::string &file : options.files) {
+    if (file == "-") return true;
+  }
+  return false;
+}
+
+std::string_view form_name(std::uint32_t form) {
+  for (const FormName &entry : FORM_NAMES) {
+    if (entry.bit == form) return entry.name;
+  }
+  return {};
 }
 
 ParsedCommandLine parse_command_line(std::span<const std::string_view> args) {
@@ -159,9 +200,11 @@ ParsedCommandLine parse_command_line(std::span<const std::string_view> args) {
       const std::size_t equals = arg.find('=');
       const std::string_view name = arg.substr(2, equals == arg.npos ? arg.npos : equals - 2);
       const OptionInfo *option = find_long(name);
-      // The name alone is quoted: whatever follows "=" may be a secret.
+      // Named by its place, not quoted: a secret that starts with "--" and
+      // was meant as a FILE or a value lands here too.  (A short option is
+      // one byte, which gives nothing away.)
       if (option == nullptr) {
-        parsed.error = "unknown option '--" + std::string(name) + "'";
+        parsed.error = "the " + ordinal(i + 1) + " argument is an unknown option";
         return parsed;
       }
       if (option->id == OptionId::exec) {
@@ -217,12 +260,19 @@ ParsedCommandLine parse_command_line(std::span<const std::string_view> args) {
   }
   if (!options.command.empty() && !options.files.empty()) {
     parsed.error = "FILE arguments cannot be mixed with --exec";
+    return parsed;
+  }
+  std::size_t secrets_on_input = 0;
+  for (const SecretSource &source : options.sources) {
+    secrets_on_input += source.kind == SecretSource::Kind::file && source.text == "-" ? 1 : 0;
+  }
+  if (secrets_on_input > 1) {
+    parsed.error = "option -f - can be given once: standard input is read to its end";
+  } else if (secrets_on_input == 1 && reads_text_from_standard_input(options)) {
+    parsed.error = "with -f -, standard input holds the secrets: give the text as FILE arguments (not -) or --exec";
   }
   return parsed;
 }
-
-// The help names the number of masking passes.
-static_assert(MAX_LAYERS == 8, "update help_text");
 
 std::string help_text() {
   return R"(Usage: hushmask [OPTIONS] [FILE...]
@@ -241,28 +291,43 @@ Secrets (any mix; every option can be given more than once):
                            users of the machine (ps, /proc): prefer -f or -e
                            for real secrets.
   -f, --secrets-file FILE  mask each line of FILE; LF or CRLF line ends are
-                           stripped and empty lines ignored
+                           stripped, empty lines ignored and a UTF-8 byte-
+                           order mark at the start dropped.  FILE - reads
+                           the secrets from standard input; the text then
+                           comes from FILE arguments or --exec
   -0, --null               secrets files hold NUL-separated records instead of
                            lines, so that a secret may span several lines
   -e, --env PATTERN        mask the value of every environment variable whose
                            name matches the shell glob PATTERN ('API_KEY',
                            '*_TOKEN'); quote it so the shell leaves it alone
-      --encodings LIST     also mask these encoded forms of each secret:
-                           base64, base64url (found inside longer blobs at any
-                           byte offset), url (percent-encoded, either hex
-                           case), json (as inside a JSON string); a comma-
-                           separated list, or 'none' (default base64,url,json)
-      --min-length N       leave out secrets and encoded forms shorter than N
-                           bytes, each named on standard error by its source
-                           and length, never its value (default 4)
-      --allow-empty        with no secret at all, pass the input through with
-                           a warning instead of failing
-A secret that spans several lines is masked whole and also line by line.
-A secret inside another one, not at its start (a later line of such a
-secret, say), is masked by a further pass over the output, so that it is
-caught next to a partial copy of the longer one too; where it overlaps
-another secret that an earlier pass masked, its bytes outside that one may
-stay.  Only a secret nested more than 8 deep is left to a warning.
+      --encodings LIST     also mask these forms of each secret (below), a
+                           comma-separated list; 'default' (the default) is
+                           lines,base64,url,json,xml,shell and may be
+                           combined with others; 'none' alone masks each
+                           secret only as given
+      --min-length N       leave out secrets, lines and forms shorter than N
+                           bytes, each named on standard error by its source,
+                           form and length, never its value (default 4)
+      --allow-empty        with no secret source option at all, pass the
+                           input through with a warning instead of failing
+A source that yields no secret (an empty variable, an empty file) only gives
+a warning, and the input passes through.  Every occurrence of every secret
+and form is masked, also one inside another secret.
+
+Forms, with one example each:
+  lines      each line of a multi-line secret, also with surrounding blanks
+             trimmed, and the whole with LF or CRLF line ends: the secret
+             "key-line-1<LF>key-line-2" also as key-line-1 on its own
+  base64     p@ss w/rd as cEBzcyB3L3Jk, also inside a longer blob at any
+             byte offset
+  base64url  the same in the URL-safe alphabet: ok?~>~ as b2s_fj5-
+  url        p@ss w/rd as p%40ss%20w%2Frd, p%40ss%20w/rd or p%40ss+w%2Frd,
+             in either hex case
+  json       say "hi" as say \"hi\", pässwörd as p\u00e4ssw\u00f6rd
+  xml        a&b<c as a&amp;b&lt;c; quotes as &quot; &#34; &apos; &#39;
+             or &#x27;, as XML and HTML writers escape text and attributes
+  shell      it's-secret as it'\''s-secret, as a shell tracing commands
+             prints it, and a value with control bytes in $'...' quoting
 
 Output and checks:
   -n, --max-stars N        replace each masked run by at most N "*"
@@ -276,7 +341,8 @@ Output and checks:
       --version            show the version and exit
 
 Exit status: 0 when all went well; 1 with --check when a secret was masked;
-2 on a usage error, an unreadable file, a command that cannot be started or a
+2 on a usage error (no secret source option at all among them), a secrets
+file or FILE that cannot be read, a command that cannot be started or a
 failed write.  With --exec, the command's status (128 + N when signal N ended
 it); with --check, a command that succeeded gives 1 when a secret was masked.
 A closed output pipe ends hushmask quietly, with the status the input read so

@@ -1,56 +1,68 @@
 #include "secret_set.h"
 
-#include "encodings.h"
+#include <algorithm>
 
 namespace hushcli {
 namespace {
 
-// Registers one string unless it is too short or already there.
-void register_form(SecretSet &set, std::string bytes, std::string source, std::size_t origin) {
-  if (bytes.size() < set.min_length) {
-    set.warnings.push_back(source + " is " + describe_length(bytes.size()) + " long, shorter than --min-length " +
-                           std::to_string(set.min_length) + ": not masked");
-    return;
-  }
-  if (!set.seen.insert(bytes).second) return;
-  set.secrets.push_back(RegisteredSecret{std::move(bytes), std::move(source), origin});
+std::string describe_length(std::uint64_t length) {
+  return std::to_string(length) + (length == 1 ? " byte" : " bytes");
 }
 
-void add_plain(SecretSet &set, std::string_view value, const std::string &source) {
-  const std::size_t origin = set.origin_count++;
-  register_form(set, std::string(value), source, origin);
-  // Encoded forms of a secret too short to mask would only add warnings.
-  if (value.size() < set.min_length) return;
-  for (DerivedForm &form : derive_forms(value, set.encodings)) {
-    // A secret with nothing to escape encodes to itself; a secret of a byte
-    // or two has no base64 character of its own.
-    if (form.bytes.empty()) continue;
-    register_form(set, std::move(form.bytes), form.kind + " of " + source, origin);
+std::string describe(const SecretSet &set, const LeftOut &left) {
+  if (left.code == HUSHSET_DIAG_BLANK_LINE) {
+    return "a line of " + set.source + " holds only whitespace (" + describe_length(left.length) + "): left out";
   }
+  const std::string too_short =
+      " is " + describe_length(left.length) + " long, shorter than --min-length " + std::to_string(set.min_length);
+  if (left.form == 0) {
+    if (left.length == 0) return set.source + " is empty: nothing to mask";
+    return set.source + too_short + ": not masked";
+  }
+  if (left.form == HUSHSET_FORM_LINES) return "a line of " + set.source + too_short + ": left out";
+  return "a " + std::string(form_name(left.form)) + " form of " + set.source + too_short + ": left out";
+}
+
+extern "C" void take_diagnostic(void *context, std::int32_t code, std::uint32_t form, std::uint64_t length) {
+  auto &set = *static_cast<SecretSet *>(context);
+  const LeftOut left{code, form, length};
+  const auto same = [&](const LeftOut &seen) {
+    return seen.code == left.code && seen.form == left.form && seen.length == left.length;
+  };
+  // Forms of several styles can share a length; one line says it for all.
+  if (std::any_of(set.left_out.begin(), set.left_out.end(), same)) return;
+  set.left_out.push_back(left);
+  set.warnings.push_back(describe(set, left));
 }
 
 }  // namespace
 
-void add_secret(SecretSet &set, std::string_view value, const std::string &source) {
-  add_plain(set, value, source);
-  if (value.find('\n') == std::string_view::npos) return;
-  // Logs often print a multi-line value (a key, a certificate) line by line,
-  // each line on its own between other output.
-  std::size_t start = 0;
-  std::size_t line_number = 0;
-  while (start < value.size()) {
-    std::size_t end = value.find('\n', start);
-    if (end == std::string_view::npos) end = value.size();
-    std::string_view line = value.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    ++line_number;
-    if (!line.empty()) add_plain(set, line, "line " + std::to_string(line_number) + " of " + source);
-    start = end + 1;
-  }
+bool open_secret_set(SecretSet &set, const Options &options) {
+  hushset_options settings;
+  hushset_options_init(&settings);
+  settings.forms = options.forms;
+  settings.max_stars = options.max_stars;
+  settings.min_length = options.min_length;
+  settings.diagnostic = take_diagnostic;
+  settings.context = &set;
+  set.min_length = options.min_length;
+  set.set = hushset_new(&settings);
+  return set.set != nullptr;
 }
 
-std::string describe_length(std::size_t length) {
-  return std::to_string(length) + (length == 1 ? " byte" : " bytes");
+bool add_secret(SecretSet &set, std::string_view value, std::string source) {
+  set.source = std::move(source);
+  set.left_out.clear();
+  // The library gives diagnostics only for an add that succeeds.
+  const auto *bytes = reinterpret_cast<const std::uint8_t *>(value.data());
+  return hushset_add(set.set, bytes, value.size()) == HUSHSET_OK;
+}
+
+bool build_secret_set(SecretSet &set) { return hushset_build(set.set) == HUSHSET_OK; }
+
+void close_secret_set(SecretSet &set) {
+  hushset_destroy(set.set);
+  set.set = nullptr;
 }
 
 }  // namespace hushcli

@@ -1,42 +1,55 @@
-// The set of byte strings registered with the library: every secret, each
-// line of a multi-line secret, and their encoded forms, with where each came
-// from.  Building it prints nothing; warnings are collected as text, and no
-// warning ever holds a secret's bytes, only sources and lengths.
+// The secret set of one run: a hushset holding every secret the command
+// line names, with the forms --encodings enables, and the warnings that
+// adding them gave.
+//
+// Which forms a secret has, and which are too short to mask, is the
+// library's to decide; the set only puts a name to each form the library
+// leaves out.  The library tells code, form and length, never bytes, and
+// the warning says just that, with the secret's source ("-s #2", "line 3 of
+// secrets.txt").
 #ifndef HUSHMASK_CLI_SECRET_SET_H
 #define HUSHMASK_CLI_SECRET_SET_H
 
-#include <cstddef>
+#include <hushset.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
+
+#include "options.h"
 
 namespace hushcli {
 
-struct RegisteredSecret {
-  std::string bytes;
-  std::string source;   // e.g. "base64 form at byte offset 1 of --secret #2"
-  std::size_t origin;   // which plain secret (a given one, or one of its lines) it derives from
+// One diagnostic of the library, as it came.
+struct LeftOut {
+  std::int32_t code;   // HUSHSET_DIAG_*
+  std::uint32_t form;  // HUSHSET_FORM_* bit, 0 for the secret itself
+  std::uint64_t length;
 };
 
 struct SecretSet {
-  unsigned encodings = 0;  // bits of Encoding
+  hushset *set = nullptr;
   std::uint64_t min_length = 0;
-  std::vector<RegisteredSecret> secrets;  // distinct byte strings, in registration order
-  std::unordered_set<std::string> seen;   // the bytes of `secrets`, to drop repeats
-  std::size_t origin_count = 0;
-  std::vector<std::string> warnings;      // one line each, without the "warning:" prefix
+  std::string source;                 // names the secret being added
+  std::vector<LeftOut> left_out;      // what this add left out so far, each told once
+  std::vector<std::string> warnings;  // one line each, without the "warning:" prefix
 };
 
-// Registers `value`, and when it spans lines each of its lines ("\n" ends a
-// line, one "\r" before it is dropped, empty lines are skipped), and the
-// encoded forms of each of those.  A string shorter than min_length is left
-// out with a warning; a repeat is left out silently.
-void add_secret(SecretSet &set, std::string_view value, const std::string &source);
+// Creates the empty set with the forms, max_stars and min_length of
+// `options`.  Returns false when memory runs out.  The library's diagnostics
+// point at `set`, which must not move until it is closed.
+bool open_secret_set(SecretSet &set, const Options &options);
 
-// "1 byte", "12 bytes": how warnings name a string, never by its value.
-std::string describe_length(std::size_t length);
+// Adds one secret; `source` names it in warnings.  Returns false when
+// memory runs out.
+bool add_secret(SecretSet &set, std::string_view value, std::string source);
+
+// Compiles what was added.  Returns false when memory runs out.
+bool build_secret_set(SecretSet &set);
+
+// Releases the set.  Safe on a set that was never opened.
+void close_secret_set(SecretSet &set);
 
 }  // namespace hushcli
 

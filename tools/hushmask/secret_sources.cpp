@@ -1,11 +1,13 @@
 #include "secret_sources.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "diagnostics.h"
 #include "env_match.h"
 #include "fd_io.h"
 #include "secret_records.h"
@@ -15,25 +17,48 @@ extern char **environ;
 namespace hushcli {
 namespace {
 
-// Reads a whole file; returns false with errno set on failure.
-bool read_file(const std::string &path, std::string &content) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
+
+// Reads `fd` to its end; returns false with errno set on failure.
+bool read_all(int fd, std::string &content) {
   std::uint8_t buffer[65536];
   for (;;) {
     const long count = read_some(fd, buffer, sizeof buffer);
-    if (count < 0) {
-      const int saved = errno;
-      close(fd);
-      errno = saved;
-      return false;
-    }
-    if (count == 0) break;
+    if (count < 0) return false;
+    if (count == 0) return true;
     content.append(reinterpret_cast<const char *>(buffer), static_cast<std::size_t>(count));
   }
-  close(fd);
-  return true;
 }
+
+bool same_file(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Reads the secrets file `path` ("-": standard input), which messages call
+// `file`, into `content`; returns an error line, or nothing.
+std::string read_secrets_file(const Options &options, const std::string &path, const std::string &file,
+                              std::string &content) {
+  const std::string cannot_read = "cannot read " + file + ": ";
+  if (path == "-") return read_all(STDIN_FILENO, content) ? std::string() : cannot_read + std::strerror(errno);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return cannot_read + std::strerror(errno);
+  std::string error;
+  struct stat info {};
+  struct stat input {};
+  if (fstat(fd, &info) != 0) {
+    error = cannot_read + std::strerror(errno);
+  } else if (S_ISDIR(info.st_mode)) {
+    error = cannot_read + std::strerror(EISDIR);
+  } else if (reads_text_from_standard_input(options) && fstat(STDIN_FILENO, &input) == 0 && same_file(info, input)) {
+    // /dev/stdin, /proc/self/fd/0 or the file redirected to us: reading it
+    // as secrets would take the text.
+    error = file + " is the standard input that the text is read from: give the text as FILE arguments or --exec";
+  } else if (!read_all(fd, content)) {
+    error = cannot_read + std::strerror(errno);
+  }
+  close(fd);
+  return error;
+}
+
+bool has_glob_characters(std::string_view pattern) { return pattern.find_first_of("*?[\\") != pattern.npos; }
 
 }  // namespace
 
@@ -43,39 +68,61 @@ std::vector<std::string_view> process_environment() {
   return entries;
 }
 
-std::string gather_secrets(const Options &options, std::span<const std::string_view> environment, SecretSet &set) {
-  std::size_t value_count = 0;
+GatherResult gather_secrets(const Options &options, std::span<const std::string_view> environment, SecretSet &set) {
+  // Paths and patterns are never quoted in a message, only their place: a
+  // secret typed where a name goes (-e "$TOKEN" for -e TOKEN) is no
+  // registered secret, so masking would not hide it.
+  GatherResult result;
+  std::size_t values = 0, files = 0, patterns = 0;
+  auto add = [&](std::string_view value, std::string source) {
+    if (!add_secret(set, value, std::move(source))) result.out_of_memory = true;
+  };
   for (const SecretSource &source : options.sources) {
+    if (result.out_of_memory) break;
     switch (source.kind) {
-      case SecretSource::Kind::value:
-        add_secret(set, source.text, "--secret #" + std::to_string(++value_count));
-        break;
+      case SecretSource::Kind::value: add(source.text, "-s #" + std::to_string(++values)); break;
       case SecretSource::Kind::file: {
+        ++files;
+        const std::string file =
+            source.text == "-" ? std::string("the secrets on standard input") : "the " + ordinal(files) + " -f file";
         std::string content;
-        if (!read_file(source.text, content)) {
-          return "cannot read secrets file '" + source.text + "': " + std::strerror(errno);
+        std::string error = read_secrets_file(options, source.text, file, content);
+        if (!error.empty()) {
+          result.errors.push_back(std::move(error));
+          break;
+        }
+        std::string_view records = content;
+        if (records.starts_with(UTF8_BOM)) {
+          // Editors on Windows start UTF-8 files with it; it is never meant
+          // as part of the first secret.
+          records.remove_prefix(UTF8_BOM.size());
+          set.warnings.push_back(file + " starts with a UTF-8 byte-order mark: dropped");
         }
         const auto separator = options.null_separated ? RecordSeparator::nul : RecordSeparator::line;
-        const std::string where = "secrets file '" + source.text + "' " +
-                                  (options.null_separated ? "record " : "line ");
-        for (const SecretRecord &record : split_secret_records(content, separator)) {
-          add_secret(set, record.value, where + std::to_string(record.number));
-        }
+        const std::string unit = options.null_separated ? "record " : "line ";
+        const std::vector<SecretRecord> found = split_secret_records(records, separator);
+        if (found.empty()) set.warnings.push_back(file + " holds no secret");
+        for (const SecretRecord &record : found)
+          add(record.value, unit + std::to_string(record.number) + " of " + file);
         break;
       }
       case SecretSource::Kind::env: {
+        const std::string pattern = "the " + ordinal(++patterns) + " -e pattern";
         const std::vector<EnvSecret> matches = match_environment(environment, source.text);
-        if (matches.empty()) {
-          set.warnings.push_back("no environment variable matches '" + source.text + "'");
-        }
+        if (matches.empty()) set.warnings.push_back(pattern + " matches no variable");
+        // A pattern without glob characters is a name, and the variable is
+        // named by the pattern's place; the names a glob picks out come from
+        // the environment, not from the command line.
+        const bool glob = has_glob_characters(source.text);
         for (const EnvSecret &match : matches) {
-          add_secret(set, match.value, "environment variable " + std::string(match.name));
+          add(match.value, glob ? "variable " + std::string(match.name) + " of " + pattern
+                                : "the " + ordinal(patterns) + " -e variable");
         }
         break;
       }
     }
   }
-  return {};
+  return result;
 }
 
 }  // namespace hushcli

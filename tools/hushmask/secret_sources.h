@@ -1,5 +1,5 @@
 // Reading the secrets that the command line names: values given with -s,
-// secrets files (-f) and environment variables (-e).
+// secrets files (-f, "-" for standard input) and environment variables (-e).
 #ifndef HUSHMASK_CLI_SECRET_SOURCES_H
 #define HUSHMASK_CLI_SECRET_SOURCES_H
 
@@ -16,11 +16,18 @@ namespace hushcli {
 // The "NAME=VALUE" entries of this process's environment.
 std::vector<std::string_view> process_environment();
 
+struct GatherResult {
+  std::vector<std::string> errors;  // a source that cannot be read; one line each
+  bool out_of_memory = false;
+};
+
 // Adds every secret of every source in `options`, in command-line order, to
-// `set` (whose encodings and min_length are already chosen).  Environment
-// globs are matched against `environment`.  Returns an error line when a
-// secrets file cannot be read, else an empty string.
-std::string gather_secrets(const Options &options, std::span<const std::string_view> environment, SecretSet &set);
+// `set`.  Environment globs are matched against `environment`.  A source
+// that cannot be read is named in `errors` by its place on the command line,
+// never by the path or pattern given, and the others are still added, so
+// that the messages can be written masked by a set that holds every secret
+// that could be read.
+GatherResult gather_secrets(const Options &options, std::span<const std::string_view> environment, SecretSet &set);
 
 }  // namespace hushcli
 
