@@ -4,7 +4,7 @@
 #include <string>
 
 int main() {
-  const hush::Set set({"hunter2", "s3cr3t-token"});  // adds and builds; at most 3 '*' a run
+  const hush::Set set({"hunter2", "s3cr3t-token"});   // adds and builds; at most 3 '*' a run
   std::cerr << set.mask("whole text: pw=hunter2\n");  // ... pw=***
 
   hush::SetStream stream(set);  // one per text; a set serves any number of them
