@@ -20,13 +20,15 @@ bool counting = false;
 std::size_t allocations = 0;
 }  // namespace
 
-void *operator new(std::size_t size) {
+// Not inlined, so that the compiler never pairs a new-expression with the
+// free() inside (a false -Wmismatched-new-delete).
+[[gnu::noinline]] void *operator new(std::size_t size) {
   if (counting) ++allocations;
   if (void *block = std::malloc(size == 0 ? 1 : size)) return block;
   throw std::bad_alloc();
 }
-void operator delete(void *block) noexcept { std::free(block); }
-void operator delete(void *block, std::size_t) noexcept { std::free(block); }
+[[gnu::noinline]] void operator delete(void *block) noexcept { std::free(block); }
+[[gnu::noinline]] void operator delete(void *block, std::size_t) noexcept { std::free(block); }
 
 namespace {
 
