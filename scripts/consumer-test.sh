@@ -149,14 +149,18 @@ EOF
 }
 python_consumer "$(dirname "$site")" "$libdir"
 
-step "Python package installed with pip beside the libraries"
-pip_prefix=$work/pip-prefix
-mkdir -p "$pip_prefix/lib"
-cp -P "$libdir"/libhush*.so* "$pip_prefix/lib/"
-python3 -m pip install --quiet --no-warn-script-location --disable-pip-version-check --prefix "$pip_prefix" \
-  "$root/python" 2>&1 | { grep -v "Running pip as the 'root' user" || true; }
-site=$(dirname "$(find "$pip_prefix" -path '*/hushmask/__init__.py')")
-python_consumer "$(dirname "$site")" "$pip_prefix/lib"
+if python3 -m pip --version >/dev/null 2>&1; then
+  step "Python package installed with pip beside the libraries"
+  pip_prefix=$work/pip-prefix
+  mkdir -p "$pip_prefix/lib"
+  cp -P "$libdir"/libhush*.so* "$pip_prefix/lib/"
+  # --target, which an externally managed interpreter also allows.
+  python3 -m pip install --quiet --disable-pip-version-check --target "$pip_prefix/lib/python3/site-packages" \
+    "$root/python" 2>&1 | { grep -v "Running pip as the 'root' user" || true; }
+  python_consumer "$pip_prefix/lib/python3/site-packages" "$pip_prefix/lib"
+else
+  echo "== consumer: no pip, pip install ./python is not checked"
+fi
 
 if command -v go >/dev/null; then
   go_env=(env PKG_CONFIG_PATH="$libdir/pkgconfig" GOFLAGS=-mod=mod GOPROXY=off CGO_ENABLED=1)
