@@ -893,8 +893,10 @@ class ExecModesTest(TempDirTest):
 
 class HygieneTest(TempDirTest):
     def test_no_core_file_after_sigquit_with_core_dumps_allowed(self):
-        def start(argv):
-            pid = os.fork()
+        def start(argv, replace=False):
+            """Runs argv in self.dir with core dumps allowed up to the hard
+            limit: in a new process, or in place of this forked one."""
+            pid = 0 if replace else os.fork()
             if pid == 0:
                 try:
                     os.chdir(self.dir)
@@ -908,7 +910,7 @@ class HygieneTest(TempDirTest):
         # The same limits let an ordinary program dump core: otherwise this
         # machine writes no core files at all and the test shows nothing.
         sleeper = start(["/bin/sleep", "60"])
-        time.sleep(0.2)
+        wait_for(lambda: os.readlink(f"/proc/{sleeper}/exe").endswith("sleep"), "sleep to start")
         os.kill(sleeper, signal.SIGQUIT)
         _, status = os.waitpid(sleeper, 0)
         if not os.WCOREDUMP(status):
@@ -920,12 +922,11 @@ class HygieneTest(TempDirTest):
         out_read, out_write = os.pipe()
         pid = os.fork()
         if pid == 0:
-            os.dup2(read_end, 0)
-            os.dup2(out_write, 1)
-            os.chdir(self.dir)
-            hard = resource.getrlimit(resource.RLIMIT_CORE)[1]
-            resource.setrlimit(resource.RLIMIT_CORE, (hard, hard))
-            os.execv(BIN, [BIN, "-s", SECRET])
+            try:
+                os.dup2(read_end, 0)
+                os.dup2(out_write, 1)
+            finally:
+                start([BIN, "-s", SECRET], replace=True)
         os.close(read_end)
         os.close(out_write)
         os.write(write_end, f"{SECRET}\n".encode())
