@@ -1,11 +1,24 @@
 #!/usr/bin/env bash
-# The README's main job: from a fresh clone, install what is missing, build
-# the hushmask command in release mode and mask the shipped sample CI log
-# with the sample secrets, printing the masked log.
+# The README's main job: from a fresh clone, install what building needs
+# (a compiler, CMake, Ninja), build the hushmask command in release mode
+# into build/cli, and mask the shipped sample CI log with the sample
+# secrets: the input and the masked output as a unified diff, then how many
+# runs of secret bytes were masked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-cmake --preset release >/dev/null
-cmake --build --preset release --target hushmask_cli >/dev/null
-echo "== examples/sample.log masked with the secrets in examples/secrets.txt:" >&2
-build/release/tools/hushmask/hushmask -f examples/secrets.txt examples/sample.log
+scripts/install-deps.sh build
+cmake -S . -B build/cli -G Ninja -DCMAKE_BUILD_TYPE=Release -DHUSHMASK_BUILD_TESTS=OFF >/dev/null
+cmake --build build/cli --target hushmask_cli >/dev/null
+hushmask=build/cli/tools/hushmask/hushmask
+
+masked=$(mktemp)
+trap 'rm -f "$masked"' EXIT
+"$hushmask" -f examples/secrets.txt examples/sample.log >"$masked"
+
+echo "== examples/sample.log masked with the secrets in examples/secrets.txt (- input, + output):"
+diff -u --label examples/sample.log --label masked examples/sample.log "$masked" || [ $? -eq 1 ]
+# With at most one '*' per run, each run leaves exactly one '*' more than
+# the input had.
+stars() { tr -cd '*' | wc -c; }
+runs=$(( $("$hushmask" -n 1 -f examples/secrets.txt examples/sample.log | stars) - $(stars <examples/sample.log) ))
+echo "== $runs runs masked; the command is $hushmask (install: see the README's Quick start)"

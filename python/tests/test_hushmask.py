@@ -1,5 +1,6 @@
-"""Tests of the ctypes binding, run by CTest against the library just built
-(HUSHMASK_LIBRARY points at it)."""
+"""Tests of Masker, the ctypes binding of libhushmask, run by CTest against
+the libraries just built (HUSHMASK_LIBRARY and HUSHSET_LIBRARY point at
+them)."""
 
 import io
 import os
@@ -67,11 +68,18 @@ class MaskTest(unittest.TestCase):
         self.assertEqual(masker.mask(b"beta", 1), b"*")
 
     def test_rejects_bad_arguments(self):
+        for lone in ("hunter2", b"hunter2", 7):
+            with self.subTest(lone=lone), self.assertRaises(TypeError):
+                hushmask.Masker(lone)
         masker = hushmask.Masker([b"x"])
-        with self.assertRaises(TypeError):
-            masker.mask("text is bytes, not str")
-        with self.assertRaises(ValueError):
-            masker.mask(b"x", max_stars=-1)
+        self.assertEqual(masker.mask("a x, \u00e9", 1), "a *, \u00e9".encode(), "str is UTF-8")
+        for text in (7, None, [b"x"]):
+            with self.subTest(text=text), self.assertRaises(TypeError):
+                masker.mask(text)
+        for max_stars, error in ((1.5, TypeError), (True, TypeError), ("3", TypeError),
+                                 (-1, ValueError), (1 << 64, ValueError)):
+            with self.subTest(max_stars=max_stars), self.assertRaises(error):
+                masker.mask(b"x", max_stars=max_stars)
         masker.close()
         with self.assertRaises(ValueError):
             masker.mask(b"x")
@@ -136,6 +144,22 @@ class StreamTest(unittest.TestCase):
             out.write(b"more")
         self.assertTrue(out.writable())
 
+    def test_one_open_stream_per_masker(self):
+        masker = hushmask.Masker([b"abcdef"])
+        sink = io.BytesIO()
+        stream = masker.stream(sink)
+        stream.write(b"x abc")
+        with self.assertRaises(RuntimeError):
+            masker.stream()
+        with self.assertRaises(RuntimeError):
+            masker.mask(b"abcdef")
+        print("def", file=stream)  # str, as print writes it
+        stream.close()
+        self.assertEqual(sink.getvalue(), b"x ***\n", "the open stream was not disturbed")
+        self.assertEqual(masker.mask(b"abcdef"), b"***")
+        with masker.stream() as again:
+            self.assertEqual(again.mask(b"abcdef") + again.finish(), b"***")
+
     def test_write_needs_a_sink(self):
         with hushmask.Masker([b"abc"]).stream() as stream:
             with self.assertRaises(ValueError):
@@ -170,30 +194,31 @@ class FailingLibrary:
 
 
 class OutOfMemoryTest(unittest.TestCase):
-    def test_failure_status_becomes_memory_error(self):
-        hushmask._check(0)
-        with self.assertRaises(MemoryError):
-            hushmask._check(-1)
-
     def test_failed_call_raises_and_leaves_the_masker_usable(self):
         masker = hushmask.Masker([b"secret"])
         real = masker._lib
         masker._lib = FailingLibrary(real)
         with self.assertRaises(MemoryError):
             masker.mask(b"a secret")
+        stream = masker.stream()
         with self.assertRaises(MemoryError):
-            masker.stream().mask(b"a secret")
+            stream.mask(b"a secret")
         masker._lib = real
+        self.assertEqual(stream.mask(b"a secret") + stream.finish(), b"a ***")
+        stream.close()
         self.assertEqual(masker.mask(b"a secret", 1), b"a *")
 
 
-@unittest.skipUnless(os.environ.get("HUSHMASK_LIBRARY"), "needs HUSHMASK_LIBRARY")
+@unittest.skipUnless(os.environ.get("HUSHMASK_LIBRARY") and os.environ.get("HUSHSET_LIBRARY"),
+                     "needs HUSHMASK_LIBRARY and HUSHSET_LIBRARY")
 class LibraryLookupTest(unittest.TestCase):
     """Runs a fresh interpreter on a copy of the package laid out as it would
-    be installed, with HUSHMASK_LIBRARY unset."""
+    be installed, with HUSHMASK_LIBRARY and HUSHSET_LIBRARY unset."""
+
+    VARIABLES = ("HUSHMASK_LIBRARY", "HUSHSET_LIBRARY")
 
     def setUp(self):
-        self.library = pathlib.Path(os.environ["HUSHMASK_LIBRARY"]).resolve()
+        self.libraries = {name: pathlib.Path(os.environ[name]).resolve() for name in self.VARIABLES}
         self.root = pathlib.Path(tempfile.mkdtemp(prefix="hushmask-lookup-"))
 
     def tearDown(self):
@@ -204,52 +229,61 @@ class LibraryLookupTest(unittest.TestCase):
         shutil.copytree(PACKAGE_DIR, site / "hushmask",
                         ignore=shutil.ignore_patterns("__pycache__"))
 
-    def place_library(self, directory):
+    def place_libraries(self, directory):
+        """Copies both libraries under their run-time names; returns their
+        paths in the order of VARIABLES."""
         directory.mkdir(parents=True, exist_ok=True)
-        shutil.copy(self.library, directory / "libhushmask.so.0")
-        return directory / "libhushmask.so.0"
+        placed = []
+        for variable, soname in zip(self.VARIABLES, ("libhushmask.so.0", "libhushset.so.0")):
+            shutil.copy(self.libraries[variable], directory / soname)
+            placed.append(str(directory / soname))
+        return placed
 
-    def loaded_from(self, site, library_env=None):
-        env = {k: v for k, v in os.environ.items() if k != "HUSHMASK_LIBRARY"}
+    def loaded_from(self, site, **library_env):
+        env = {k: v for k, v in os.environ.items() if k not in self.VARIABLES}
         env["PYTHONPATH"] = str(site)
-        if library_env is not None:
-            env["HUSHMASK_LIBRARY"] = library_env
-        script = ("import hushmask; m = hushmask.Masker([b'k']); "
-                  "assert m.mask(b'a k', 1) == b'a *'; print(hushmask.load_library()._name)")
+        env.update(library_env)
+        script = ("import hushmask\n"
+                  "assert hushmask.Masker([b'key1']).mask(b'a key1', 1) == b'a *'\n"
+                  "assert hushmask.SecretSet([b'key2']).mask(b'a key2') == b'a ***'\n"
+                  "print(hushmask.load_library()._name)\n"
+                  "print(hushmask.load_set_library()._name)\n")
         run = subprocess.run([sys.executable, "-c", script], env=env, cwd=self.root,
                              capture_output=True, text=True)
-        return run.returncode, run.stdout.strip(), run.stderr
+        return run.returncode, run.stdout.split(), run.stderr
 
     def test_next_to_the_package(self):
         site = self.root / "site"
         self.place_package(site)
-        library = self.place_library(site / "hushmask")
-        code, name, err = self.loaded_from(site)
+        libraries = self.place_libraries(site / "hushmask")
+        code, names, err = self.loaded_from(site)
         self.assertEqual(code, 0, err)
-        self.assertEqual(name, str(library))
+        self.assertEqual(names, libraries)
 
     def test_in_the_install_prefix(self):
         for libdir in ("lib", "lib64", "lib/x86_64-linux-gnu"):
-            with self.subTest(libdir):
-                prefix = self.root / libdir.replace("/", "_")
-                site = prefix / "lib" / "python3" / "site-packages"
-                self.place_package(site)
-                library = self.place_library(prefix / libdir)
-                code, name, err = self.loaded_from(site)
-                self.assertEqual(code, 0, err)
-                self.assertEqual(name, str(library))
+            for site in ("lib/python3/site-packages", "lib/python3.11/site-packages"):
+                with self.subTest(libdir=libdir, site=site):
+                    prefix = self.root / (libdir + site).replace("/", "_")
+                    self.place_package(prefix / site)
+                    libraries = self.place_libraries(prefix / libdir)
+                    code, names, err = self.loaded_from(prefix / site)
+                    self.assertEqual(code, 0, err)
+                    self.assertEqual(names, libraries)
 
-    def test_environment_variable_wins_and_is_not_second_guessed(self):
+    def test_environment_variables_win_and_are_not_second_guessed(self):
         site = self.root / "site"
         self.place_package(site)
-        self.place_library(site / "hushmask")
-        elsewhere = self.place_library(self.root / "elsewhere")
-        code, name, err = self.loaded_from(site, library_env=str(elsewhere))
+        self.place_libraries(site / "hushmask")
+        elsewhere = self.place_libraries(self.root / "elsewhere")
+        code, names, err = self.loaded_from(site, **dict(zip(self.VARIABLES, elsewhere)))
         self.assertEqual(code, 0, err)
-        self.assertEqual(name, str(elsewhere))
-        code, _, err = self.loaded_from(site, library_env=str(self.root / "missing.so"))
-        self.assertNotEqual(code, 0)
-        self.assertIn("OSError", err)
+        self.assertEqual(names, elsewhere)
+        for variable in self.VARIABLES:
+            with self.subTest(variable):
+                code, _, err = self.loaded_from(site, **{variable: str(self.root / "missing.so")})
+                self.assertNotEqual(code, 0)
+                self.assertIn("OSError", err)
 
 
 if __name__ == "__main__":

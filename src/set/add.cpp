@@ -72,18 +72,22 @@ struct AddSession {
   std::uint64_t first_record;  // offset of this add's first record
   bool failed;                 // a blank line could not be recorded
 
+  // Offsets (plus one; 0 is empty) of this add's records, one slot per
+  // hash: a direct-mapped memory of what was recorded, so that telling a
+  // repeat costs one comparison however many forms a secret has (a key
+  // of thousands of lines has tens of thousands).  A repeat it misses is
+  // recorded twice, which only costs room: the trie keeps one.
+  static constexpr std::uint64_t RECENT_SLOTS = 512;
+  std::uint64_t recent[RECENT_SLOTS];
+
   // Whether this add has recorded the same bytes, with the same verdict.
   bool recorded_before(const RecordHeader &header, const std::uint8_t *bytes) const noexcept {
-    const PendingForms &pending = set.pending;
-    for (std::uint64_t at = first_record; at < pending.used;) {
-      const RecordHeader seen = header_at(pending.bytes + at);
-      if (seen.kind == header.kind && seen.len == header.len && seen.hash == header.hash &&
-          std::memcmp(pending.bytes + at + sizeof(RecordHeader), bytes, header.len) == 0) {
-        return true;
-      }
-      at += record_len(seen);
-    }
-    return false;
+    const std::uint64_t slot = recent[header.hash % RECENT_SLOTS];
+    if (slot == 0) return false;
+    const std::uint8_t *record = set.pending.bytes + (slot - 1);
+    const RecordHeader seen = header_at(record);
+    return seen.kind == header.kind && seen.len == header.len && seen.hash == header.hash &&
+           std::memcmp(record + sizeof(RecordHeader), bytes, header.len) == 0;
   }
 
   Status take_form(std::uint32_t form, const std::uint8_t *bytes, std::uint64_t len) noexcept {
@@ -91,7 +95,10 @@ struct AddSession {
     const RecordHeader header{len, fnv1a(bytes, len), form, kind};
     if (recorded_before(header, bytes)) return Status::ok;
     if (kind == RecordKind::form && registered(set.automaton, bytes, len)) return Status::ok;
-    return append_record(set.allocator, set.pending, header, bytes);
+    const std::uint64_t at = set.pending.used;
+    if (core::failed(append_record(set.allocator, set.pending, header, bytes))) return Status::failed;
+    recent[header.hash % RECENT_SLOTS] = at + 1;
+    return Status::ok;
   }
 
   void take_blank_line(std::uint64_t len) noexcept {
@@ -130,7 +137,7 @@ Status add_secret(Set &set, const std::uint8_t *secret, std::uint64_t len) noexc
     if (set.diagnostic != nullptr) set.diagnostic(set.diagnostic_context, HUSHSET_DIAG_TOO_SHORT, 0, 0);
     return Status::ok;
   }
-  AddSession session{set, set.pending.used, false};
+  AddSession session{set, set.pending.used, false, {}};
   const FormSink sink{
       &session,
       [](void *context, std::uint32_t form, const std::uint8_t *bytes, std::uint64_t form_len) noexcept {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "directives.h"
 #include "env_match.h"
 #include "options.h"
 #include "secret_records.h"
@@ -132,6 +133,21 @@ TEST(ParseCommandLine, SecretsOnStandardInputNeedAnotherText) {
   EXPECT_TRUE(hushcli::reads_text_from_standard_input(parse({"-s", "abcd", "a.log", "-"}).options));
 }
 
+TEST(ParseCommandLine, ReportsImplyCheckAndSecretValuesAreFound) {
+  const std::vector<std::string_view> args = {"-lc", "-s", "one-secret", "--secret=two-secret", "a.log"};
+  const auto parsed = parse(args);
+  ASSERT_EQ(parsed.error, "");
+  EXPECT_TRUE(parsed.options.check);
+  EXPECT_TRUE(parsed.options.files_with_matches && parsed.options.count);
+  // The views point into the arguments themselves, where they are wiped.
+  ASSERT_EQ(parsed.secret_values.size(), 2u);
+  EXPECT_EQ(parsed.secret_values[0].data(), args[2].data());
+  EXPECT_EQ(parsed.secret_values[1], "two-secret");
+  EXPECT_EQ(parsed.secret_values[1].data(), args[3].data() + 9);
+  EXPECT_EQ(parse({"--add-secret", "/run/ctl"}).options.add_secret_path, "/run/ctl");
+  EXPECT_EQ(parse({"--env-defaults"}).options.sources.size(), std::size(hushcli::DEFAULT_ENV_PATTERNS));
+}
+
 TEST(ParseCommandLine, DefaultsAndEncodingNone) {
   const auto defaults = parse({});
   EXPECT_EQ(defaults.options.max_stars, 3u);
@@ -171,12 +187,82 @@ TEST(ParseCommandLine, ErrorsNeverQuoteSecretValues) {
       {"-f", "-"},
       {"-f", "-", "in.log", "-"},
       {"-f", "-", "-f", "-", "in.log"},
+      // Options that need others, or exclude them.
+      {"--add-secret", "/run/ctl", "hunter2-value"},
+      {"-s", "hunter2-value", "--add-secret", "/run/ctl"},
+      {"--report", "r.txt", "in.log"},
+      {"-i"},
+      {"-i", "-", "in.log"},
+      {"-iq", "in.log"},
+      {"-i", "--exec", "true"},
+      {"--merge", "in.log"},
+      {"--pty"},
+      {"--unset-secrets", "in.log"},
   };
   for (const auto &args : cases) {
     const auto parsed = parse(args);
     EXPECT_NE(parsed.error, "") << args.front();
     EXPECT_EQ(parsed.error.find("hunter2"), std::string::npos) << parsed.error;
     EXPECT_EQ(parsed.error.find('\n'), std::string::npos) << parsed.error;
+  }
+}
+
+// Records what the scanner hands on: text as "[...]", directives as
+// "{value|line}".
+class Recorder final : public hushcli::DirectiveSink {
+ public:
+  std::string log;
+  bool pass(const std::uint8_t *data, std::size_t len) override {
+    log += "[" + std::string(reinterpret_cast<const char *>(data), len) + "]";
+    return true;
+  }
+  bool directive(std::string_view value, const std::uint8_t *line, std::size_t len) override {
+    log += "{" + std::string(value) + "|" + std::string(reinterpret_cast<const char *>(line), len) + "}";
+    return true;
+  }
+};
+
+// Every cutting of the text into two writes hands on the same bytes in the
+// same order, and directives whole.
+TEST(ScanDirectives, Table) {
+  const struct {
+    const char *name;
+    std::string text;
+    std::string expected;  // pieces joined, since where text pieces are cut depends on the writes
+  } cases[] = {
+      {"plain lines", "a\nb\n", "[a\nb\n]"},
+      {"directive", "x\n::add-mask::tok\ny\n", "[x\n]{tok|::add-mask::tok\n}[y\n]"},
+      {"CR before LF dropped from the value", "::add-mask::tok\r\n", "{tok|::add-mask::tok\r\n}"},
+      {"inner CR kept", "::add-mask::t\rk\n", "{t\rk|::add-mask::t\rk\n}"},
+      {"not at a line start", "a::add-mask::tok\n", "[a::add-mask::tok\n]"},
+      {"prefix broken", "::add-mas\n::add-maskX\n", "[::add-mas\n::add-maskX\n]"},
+      {"no LF at the end still counts", "::add-mask::tok", "{tok|::add-mask::tok}"},
+      {"prefix alone at the end", "::add", "[::add]"},
+      {"empty value", "::add-mask::\n", "{|::add-mask::\n}"},
+      {"two in a row", "::add-mask::a1\n::add-mask::b2\n", "{a1|::add-mask::a1\n}{b2|::add-mask::b2\n}"},
+  };
+  const auto joined = [](const std::string &log) {
+    // Adjacent text pieces merged: "[a][b]" -> "[ab]".
+    std::string out;
+    for (std::size_t i = 0; i < log.size(); ++i) {
+      if (log[i] == ']' && i + 1 < log.size() && log[i + 1] == '[') {
+        ++i;
+        continue;
+      }
+      out += log[i];
+    }
+    return out;
+  };
+  for (const auto &c : cases) {
+    for (std::size_t cut = 0; cut <= c.text.size(); ++cut) {
+      hushcli::DirectiveScan scan;
+      Recorder recorder;
+      const auto *bytes = reinterpret_cast<const std::uint8_t *>(c.text.data());
+      EXPECT_TRUE(hushcli::scan_directives(scan, bytes, cut, recorder));
+      EXPECT_TRUE(hushcli::scan_directives(scan, bytes + cut, c.text.size() - cut, recorder));
+      EXPECT_TRUE(hushcli::end_directives(scan, recorder));
+      EXPECT_EQ(joined(recorder.log), c.expected) << c.name << ", cut at " << cut;
+    }
   }
 }
 

@@ -1,10 +1,9 @@
 // hush::Masker: the wrapper passes every argument through to the C interface
 // unchanged, owns exactly one handle, and maps failure to std::bad_alloc.
-#include <hushmask.hpp>
-
 #include <gtest/gtest.h>
 
 #include <array>
+#include <hushmask.hpp>
 #include <new>
 #include <string>
 #include <string_view>
@@ -20,11 +19,11 @@ static_assert(!std::is_copy_assignable_v<hush::Masker>);
 static_assert(std::is_nothrow_move_constructible_v<hush::Masker>);
 static_assert(std::is_nothrow_move_assignable_v<hush::Masker>);
 // A lone string is not a list of secrets: it must not be split into bytes.
-static_assert(!std::is_constructible_v<hush::Masker, const char*>);
+static_assert(!std::is_constructible_v<hush::Masker, const char *>);
 static_assert(!std::is_constructible_v<hush::Masker, std::string>);
 
 struct MaskCase {
-  const char* name;
+  const char *name;
   std::vector<std::string> secrets;
   std::string text;
   std::uint64_t max_stars;
@@ -43,11 +42,20 @@ TEST(Masker, MasksLikeTheCInterface) {
       {"empty text", {"abc"}, "", 3, ""},
       {"empty secret ignored", {"", "abc"}, "abc", 2, "**"},
   };
-  for (const MaskCase& c : cases) {
+  for (const MaskCase &c : cases) {
     SCOPED_TRACE(c.name);
     hush::Masker masker(c.secrets);
     EXPECT_EQ(masker.mask(c.text, c.max_stars), c.expected);
   }
+}
+
+TEST(Masker, MaxStarsDefaultsToThree) {
+  hush::Masker masker({"hunter2"});
+  EXPECT_EQ(masker.mask("pw=hunter2;"), "pw=***;");
+  hush::Stream stream(masker);
+  std::string out = stream.mask("pw=hunt");
+  out += stream.mask("er2;");
+  EXPECT_EQ(out + stream.finish(), "pw=***;");
 }
 
 TEST(Masker, ConstructorsRegisterAndBuild) {
@@ -67,7 +75,7 @@ TEST(Masker, ConstructorsRegisterAndBuild) {
 
 TEST(Masker, MoveTransfersTheHandle) {
   hush::Masker first({"secret"});
-  hush_masker* const handle = first.native_handle();
+  hush_masker *const handle = first.native_handle();
 
   hush::Masker second(std::move(first));
   EXPECT_FALSE(first);  // NOLINT(bugprone-use-after-move): moved-from state is the point
@@ -87,7 +95,7 @@ TEST(Masker, MoveTransfersTheHandle) {
   first = hush::Masker({"x"});
   EXPECT_EQ(first.mask("xyx", 1), "*y*");
 
-  auto& self = third;
+  auto &self = third;
   third = std::move(self);
   EXPECT_EQ(third.native_handle(), handle) << "self-move keeps the handle";
 }

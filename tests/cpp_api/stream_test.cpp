@@ -1,11 +1,10 @@
 // hush::Stream: a text cut anywhere, masked chunk by chunk and finished, gives
 // exactly the whole-text result; a stream always starts fresh and leaves the
 // masker fresh behind it.
-#include <hushmask.hpp>
-
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <hushmask.hpp>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -20,7 +19,7 @@ static_assert(std::is_nothrow_move_constructible_v<hush::Stream>);
 static_assert(std::is_nothrow_move_assignable_v<hush::Stream>);
 
 struct Scenario {
-  const char* name;
+  const char *name;
   std::vector<std::string> secrets;
   std::string text;
 };
@@ -28,11 +27,9 @@ struct Scenario {
 // Secrets that share prefixes and suffixes, nest, overlap and repeat, so that
 // cuts land inside matches, between overlapping matches and inside a prefix
 // that never completes.
-const std::vector<Scenario>& scenarios() {
+const std::vector<Scenario> &scenarios() {
   static const std::vector<Scenario> all = {
-      {"overlapping and nested",
-       {"abcab", "bca", "cabx", "b"},
-       "xxabcabcabxabcaby abcab-abca cabx bbbb abcabcab"},
+      {"overlapping and nested", {"abcab", "bca", "cabx", "b"}, "xxabcabcabxabcaby abcab-abca cabx bbbb abcabcab"},
       {"prefix that never completes", {"password", "pass"}, "passwor passw password passpassword"},
       {"repeated single letter", {"aaa"}, "aa aaaa aaaaaaa a aaa"},
       {"binary bytes", {"\0\1\0"s, "\xff\xff"s}, "\0\1\0\1\0\xff\xff\xff\0\0\1"s},
@@ -43,13 +40,12 @@ const std::vector<Scenario>& scenarios() {
 
 // Masks the last chunk and finishes, in that order (the operands of a + are
 // evaluated in no fixed order).
-std::string mask_and_finish(hush::Stream& stream, std::string_view last_chunk) {
+std::string mask_and_finish(hush::Stream &stream, std::string_view last_chunk) {
   std::string out = stream.mask(last_chunk);
   return out + stream.finish();
 }
 
-std::string mask_in_pieces(hush::Stream& stream, std::string_view text,
-                           const std::vector<std::size_t>& cuts) {
+std::string mask_in_pieces(hush::Stream &stream, std::string_view text, const std::vector<std::size_t> &cuts) {
   std::string result;
   std::size_t begin = 0;
   for (std::size_t cut : cuts) {
@@ -62,7 +58,7 @@ std::string mask_in_pieces(hush::Stream& stream, std::string_view text,
 }
 
 TEST(Stream, EveryCutGivesTheWholeTextResult) {
-  for (const Scenario& s : scenarios()) {
+  for (const Scenario &s : scenarios()) {
     for (std::uint64_t max_stars : {0u, 1u, 3u, 100u}) {
       SCOPED_TRACE(std::string(s.name) + ", max_stars " + std::to_string(max_stars));
       hush::Masker masker(s.secrets);

@@ -19,6 +19,19 @@ enum class OptionId {
   max_stars,
   check,
   chunk_size,
+  files_with_matches,
+  count,
+  locations,
+  report,
+  quiet,
+  in_place,
+  directives,
+  control,
+  add_secret,
+  merge,
+  pty,
+  env_defaults,
+  unset_secrets,
   exec,
   help,
   version,
@@ -42,6 +55,19 @@ constexpr OptionInfo OPTION_TABLE[] = {
     {OptionId::max_stars, 'n', "max-stars", true},
     {OptionId::check, '\0', "check", false},
     {OptionId::chunk_size, '\0', "chunk-size", true},
+    {OptionId::files_with_matches, 'l', "files-with-matches", false},
+    {OptionId::count, 'c', "count", false},
+    {OptionId::locations, '\0', "locations", false},
+    {OptionId::report, '\0', "report", true},
+    {OptionId::quiet, 'q', "quiet", false},
+    {OptionId::in_place, 'i', "in-place", false},
+    {OptionId::directives, '\0', "directives", false},
+    {OptionId::control, '\0', "control", true},
+    {OptionId::add_secret, '\0', "add-secret", true},
+    {OptionId::merge, '\0', "merge", false},
+    {OptionId::pty, '\0', "pty", false},
+    {OptionId::env_defaults, '\0', "env-defaults", false},
+    {OptionId::unset_secrets, '\0', "unset-secrets", false},
     {OptionId::exec, '\0', "exec", false},
     {OptionId::help, 'h', "help", false},
     {OptionId::version, '\0', "version", false},
@@ -109,6 +135,29 @@ std::string apply(const OptionInfo &option, std::string_view value, Options &opt
     case OptionId::check: options.check = true; break;
     case OptionId::help: options.show_help = true; break;
     case OptionId::version: options.show_version = true; break;
+    case OptionId::files_with_matches: options.files_with_matches = options.check = true; break;
+    case OptionId::count: options.count = options.check = true; break;
+    case OptionId::locations: options.locations = options.check = true; break;
+    case OptionId::quiet: options.quiet = options.check = true; break;
+    case OptionId::in_place: options.in_place = true; break;
+    case OptionId::directives: options.directives = true; break;
+    case OptionId::merge: options.merge = true; break;
+    case OptionId::pty: options.pty = true; break;
+    case OptionId::unset_secrets: options.unset_secrets = true; break;
+    case OptionId::report:
+      if (value.empty()) return "option --report needs a file name";
+      options.report_file = std::string(value);
+      break;
+    case OptionId::control:
+      if (value.empty()) return "option --control needs a socket path";
+      options.control_path = std::string(value);
+      break;
+    case OptionId::env_defaults:
+      for (std::string_view pattern : DEFAULT_ENV_PATTERNS) {
+        options.sources.push_back({SecretSource::Kind::env, std::string(pattern), true});
+      }
+      break;
+    case OptionId::add_secret:   // handled by the caller: it is the whole command line
     case OptionId::exec: break;  // handled by the caller: it takes the rest of the line
     case OptionId::encodings:
       if (!parse_encodings(value, options.forms)) {
@@ -135,6 +184,41 @@ std::string apply(const OptionInfo &option, std::string_view value, Options &opt
       break;
     }
   }
+  return {};
+}
+
+// hushmask --add-secret PATH: the client of --control takes nothing else,
+// and above all no value, which would show in the process table.
+std::string parse_add_secret(std::span<const std::string_view> args, std::size_t at, std::string_view path,
+                             Options &options) {
+  // `at` is the index of the path's argument (or of "--add-secret=PATH").
+  if (!args[0].starts_with("--add-secret") || at + 1 != args.size()) {
+    return "hushmask --add-secret takes the control socket path alone; it reads the secret from standard input";
+  }
+  if (path.empty()) return "option --add-secret needs the control socket path";
+  options.add_secret_path = std::string(path);
+  return {};
+}
+
+// Options that make sense only with others, or not with others.
+std::string check_combinations(const Options &options) {
+  const bool exec = !options.command.empty();
+  if (exec && !options.files.empty()) return "FILE arguments cannot be mixed with --exec";
+  if (!options.report_file.empty() && !wants_reports(options)) {
+    return "option --report needs -l, -c or --locations: it names where they go";
+  }
+  if (options.in_place) {
+    if (exec) return "option --in-place masks FILEs: it cannot be mixed with --exec";
+    if (reads_text_from_standard_input(options)) {
+      return "option --in-place needs FILE arguments: standard input cannot be rewritten";
+    }
+    if (options.quiet) return "option --in-place writes the FILEs: it cannot be mixed with -q";
+  }
+  const char *exec_only = options.merge           ? "--merge"
+                          : options.pty           ? "--pty"
+                          : options.unset_secrets ? "--unset-secrets"
+                                                  : nullptr;
+  if (exec_only != nullptr && !exec) return "option " + std::string(exec_only) + " applies to --exec only";
   return {};
 }
 
@@ -230,6 +314,11 @@ ParsedCommandLine parse_command_line(std::span<const std::string_view> args) {
         parsed.error = "option " + display_name(*option) + " takes no value";
         return parsed;
       }
+      if (option->id == OptionId::add_secret) {
+        parsed.error = parse_add_secret(args, i, value, options);
+        return parsed;
+      }
+      if (option->id == OptionId::secret) parsed.secret_values.push_back(value);
       parsed.error = apply(*option, value, options);
       if (!parsed.error.empty()) return parsed;
       continue;
@@ -254,14 +343,14 @@ ParsedCommandLine parse_command_line(std::span<const std::string_view> args) {
         }
         j = arg.size();
       }
+      if (option->id == OptionId::secret) parsed.secret_values.push_back(value);
       parsed.error = apply(*option, value, options);
       if (!parsed.error.empty()) return parsed;
     }
   }
-  if (!options.command.empty() && !options.files.empty()) {
-    parsed.error = "FILE arguments cannot be mixed with --exec";
-    return parsed;
-  }
+  if (!parsed.error.empty()) return parsed;
+  parsed.error = check_combinations(options);
+  if (!parsed.error.empty()) return parsed;
   std::size_t secrets_on_input = 0;
   for (const SecretSource &source : options.sources) {
     secrets_on_input += source.kind == SecretSource::Kind::file && source.text == "-" ? 1 : 0;
@@ -277,19 +366,23 @@ ParsedCommandLine parse_command_line(std::span<const std::string_view> args) {
 std::string help_text() {
   return R"(Usage: hushmask [OPTIONS] [FILE...]
        hushmask [OPTIONS] --exec COMMAND [ARG...]
+       hushmask --add-secret SOCKET < value
 
 Masks known secrets in text.  The first form masks the FILEs one after the
-other, or standard input when there is none (FILE "-" is standard input too),
-and writes the result to standard output.  The second form runs COMMAND with
-its standard output and standard error masked each on its own way to ours;
-SIGINT, SIGTERM and SIGHUP are passed on to it.  Output is written as soon as
-it is final, so `tail -f build.log | hushmask ...` shows lines as they come.
-Each run of secret bytes becomes at most --max-stars "*" characters.
+other, as one stream (a secret split across two files is masked), or
+standard input when there is none (FILE "-" is standard input too), and
+writes the result to standard output.  A FILE that cannot be read is
+reported and skipped.  The second form runs COMMAND with its standard
+output and standard error masked each on its own way to ours.  The third
+adds a secret to a hushmask running with --control SOCKET.  Output is
+written as soon as it is final, so `tail -f build.log | hushmask ...` shows
+lines as they come.  Each run of secret bytes becomes at most --max-stars
+"*" characters.
 
 Secrets (any mix; every option can be given more than once):
   -s, --secret VALUE       mask VALUE.  Command lines are visible to other
-                           users of the machine (ps, /proc): prefer -f or -e
-                           for real secrets.
+                           users of the machine (ps, /proc) until hushmask
+                           has overwritten VALUE there: prefer -f or -e
   -f, --secrets-file FILE  mask each line of FILE; LF or CRLF line ends are
                            stripped, empty lines ignored and a UTF-8 byte-
                            order mark at the start dropped.  FILE - reads
@@ -300,6 +393,10 @@ Secrets (any mix; every option can be given more than once):
   -e, --env PATTERN        mask the value of every environment variable whose
                            name matches the shell glob PATTERN ('API_KEY',
                            '*_TOKEN'); quote it so the shell leaves it alone
+      --env-defaults       the same for *_PASSWORD, *_SECRET, *_TOKEN,
+                           *_PRIVATE_KEY, *_ACCESS_KEY, *_SECRET_KEY,
+                           *_API_KEY and *_CONNECTION_STRING, the names CI
+                           jobs give their secrets
       --encodings LIST     also mask these forms of each secret (below), a
                            comma-separated list; 'default' (the default) is
                            lines,base64,url,json,xml,shell and may be
@@ -313,6 +410,19 @@ Secrets (any mix; every option can be given more than once):
 A source that yields no secret (an empty variable, an empty file) only gives
 a warning, and the input passes through.  Every occurrence of every secret
 and form is masked, also one inside another secret.
+
+Secrets added while running (each is masked from then on in every stream,
+bytes held back included):
+      --directives         a line "::add-mask::VALUE" of the text registers
+                           VALUE before the line itself is masked (a CR
+                           before its LF is not part of VALUE); with --exec,
+                           on both of the command's streams
+      --control SOCKET     listen on a Unix socket at SOCKET (mode 0600,
+                           removed at exit) and register every line written
+                           to it
+      --add-secret SOCKET  send standard input, less one trailing LF, to
+                           that socket as one secret, and return once it is
+                           in force; takes no other argument
 
 Forms, with one example each:
   lines      each line of a multi-line secret, also with surrounding blanks
@@ -329,24 +439,79 @@ Forms, with one example each:
   shell      it's-secret as it'\''s-secret, as a shell tracing commands
              prints it, and a value with control bytes in $'...' quoting
 
-Output and checks:
+Output, checks and reports:
   -n, --max-stars N        replace each masked run by at most N "*"
                            (default 3; 0 removes secrets from the text)
       --check              exit with status 1 when at least one secret was
                            masked (the output is still written)
+  -l, --files-with-matches print the name of each input in which something
+                           was masked ("-" for standard input)
+  -c, --count              print NAME:COUNT, the runs masked, for each input
+      --locations          print NAME:LINE:COLUMN:LENGTH for each masked
+                           run: 1-based line, byte column, and the run's
+                           length in input bytes; never a byte of it.  A
+                           run counts in the file where it begins
+  -q, --quiet              write no masked output
+      --report FILE        write the -l, -c and --locations lines into FILE
+                           instead of standard error
+The reports and -q imply --check.  With --exec the inputs are named stdout
+and stderr.
+  -i, --in-place           mask each FILE into a new file in its folder and
+                           rename it over the FILE, owner and mode kept; on
+                           any failure the FILE is left as it was
       --chunk-size BYTES   read at most BYTES at a time (default 65536)
+
+Running a command:
       --exec COMMAND [ARG...]
-                           run COMMAND; every argument after it is COMMAND's
+                           run COMMAND; every argument after it is COMMAND's.
+                           SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2
+                           and SIGWINCH are passed on to it; it is killed if
+                           hushmask dies; the held-back tail is written
+                           before hushmask exits
+      --merge              join COMMAND's standard error to its standard
+                           output through one stream, in order, so that a
+                           secret split across the two is masked
+      --pty                run COMMAND with its output on a pseudo-terminal
+                           (its size taken from ours when we have one), so
+                           that colours and progress bars survive; output
+                           is masked like --merge, and standard input stays
+                           ours
+      --unset-secrets      run COMMAND without the environment variables
+                           whose values -e and --env-defaults took
   -h, --help               show this help and exit
       --version            show the version and exit
 
-Exit status: 0 when all went well; 1 with --check when a secret was masked;
-2 on a usage error (no secret source option at all among them), a secrets
-file or FILE that cannot be read, a command that cannot be started or a
-failed write.  With --exec, the command's status (128 + N when signal N ended
-it); with --check, a command that succeeded gives 1 when a secret was masked.
-A closed output pipe ends hushmask quietly, with the status the input read so
-far gives.
+In CI jobs, one example of each:
+  hushmask --env-defaults --unset-secrets --exec npm test
+                           mask the job's secrets; the tests do not see them
+  hushmask --env-defaults --directives --exec ./job.sh
+                           job.sh registers what it mints:
+                           echo "::add-mask::$TOKEN"
+  hushmask --control /tmp/m.sock --exec ./job.sh
+                           and, inside job.sh, for a password from a vault:
+                           vault read -field=pw db |
+                             hushmask --add-secret /tmp/m.sock
+  hushmask -f secrets.txt -q --locations --report leaks.txt logs/*
+                           where secrets leaked, before artifacts are kept
+  hushmask -f secrets.txt -c logs/* >/dev/null
+                           how many runs each log had masked
+  hushmask -f secrets.txt -l logs/* >/dev/null
+                           which logs had secrets in them
+  hushmask -f secrets.txt -i logs/*
+                           rewrite the logs masked before upload
+  hushmask -e '*_TOKEN' --merge --exec make > build.log
+                           one log, in order, split secrets masked
+  hushmask -e '*_TOKEN' --pty --exec make
+                           keep the build's colours and progress bars
+
+Exit status: 0 when all went well; 1 with --check (or a report option, or
+-q) when a secret was masked; 2 on a usage error (no secret source option at
+all among them), a secrets file or FILE that cannot be read (the other FILEs
+are still masked), exhausted memory or a failed write.  With --exec, the
+command's status (128 + N when signal N ended it), 127 when it is not found
+and 126 when it cannot be run; with --check, a command that succeeded gives
+1 when a secret was masked.  A closed output pipe ends hushmask quietly, with
+the status the input read so far gives.
 )";
 }
 

@@ -16,7 +16,15 @@ namespace hushcli {
 struct SecretSource {
   enum class Kind { value, file, env };
   Kind kind;
-  std::string text;  // the secret itself, a file name or a glob
+  std::string text;      // the secret itself, a file name or a glob
+  bool builtin = false;  // an --env-defaults pattern
+};
+
+// The glob patterns --env-defaults adds: the variable names CI systems and
+// the tools run in them use for secrets.
+inline constexpr std::string_view DEFAULT_ENV_PATTERNS[] = {
+    "*_PASSWORD",   "*_SECRET",     "*_TOKEN",   "*_PRIVATE_KEY",
+    "*_ACCESS_KEY", "*_SECRET_KEY", "*_API_KEY", "*_CONNECTION_STRING",
 };
 
 struct Options {
@@ -26,7 +34,19 @@ struct Options {
   std::uint64_t min_length = 4;
   bool allow_empty = false;
   std::uint64_t max_stars = 3;
-  bool check = false;
+  bool check = false;               // also set by the report options and -q
+  bool files_with_matches = false;  // -l
+  bool count = false;               // -c
+  bool locations = false;           // --locations
+  std::string report_file;          // --report; empty: standard error
+  bool quiet = false;               // -q: no masked output
+  bool in_place = false;            // -i
+  bool directives = false;          // --directives
+  std::string control_path;         // --control; empty: no control socket
+  std::string add_secret_path;      // hushmask --add-secret PATH; the whole command line
+  bool merge = false;               // --merge
+  bool pty = false;                 // --pty
+  bool unset_secrets = false;       // --unset-secrets
   std::size_t chunk_size = 65536;
   std::vector<std::string> files;    // inputs; none means standard input
   std::vector<std::string> command;  // non-empty with --exec
@@ -41,7 +61,14 @@ inline constexpr std::size_t MAX_CHUNK_SIZE = std::size_t{1} << 30;
 struct ParsedCommandLine {
   Options options;
   std::string error;  // empty on success; otherwise one line naming the problem
+  // Where each -s value stands in the arguments that were parsed, so that
+  // the caller can overwrite it there once it is copied.
+  std::vector<std::string_view> secret_values;
 };
+
+inline bool wants_reports(const Options &options) {
+  return options.files_with_matches || options.count || options.locations;
+}
 
 // Parses the arguments after the program name.  Short options may be bundled
 // ("-0f FILE"), a value may be attached ("-n3", "--max-stars=3") or follow as

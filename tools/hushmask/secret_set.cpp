@@ -2,11 +2,26 @@
 
 #include <algorithm>
 
+#include "diagnostics.h"
+
 namespace hushcli {
 namespace {
 
 std::string describe_length(std::uint64_t length) {
   return std::to_string(length) + (length == 1 ? " byte" : " bytes");
+}
+
+std::string describe(const SecretSet &set, const LeftOut &left);
+
+void record_diagnostic(SecretSet &set, std::int32_t code, std::uint32_t form, std::uint64_t length) {
+  const LeftOut left{code, form, length};
+  const auto same = [&](const LeftOut &seen) {
+    return seen.code == left.code && seen.form == left.form && seen.length == left.length;
+  };
+  // Forms of several styles can share a length; one line says it for all.
+  if (std::any_of(set.left_out.begin(), set.left_out.end(), same)) return;
+  set.left_out.push_back(left);
+  set.warnings.push_back(describe(set, left));
 }
 
 std::string describe(const SecretSet &set, const LeftOut &left) {
@@ -23,16 +38,15 @@ std::string describe(const SecretSet &set, const LeftOut &left) {
   return "a " + std::string(form_name(left.form)) + " form of " + set.source + too_short + ": left out";
 }
 
-extern "C" void take_diagnostic(void *context, std::int32_t code, std::uint32_t form, std::uint64_t length) {
+// Runs inside hushset_add, which cannot pass an exception on: a failure to
+// record the line is kept as a flag instead.
+extern "C" void take_diagnostic(void *context, std::int32_t code, std::uint32_t form, std::uint64_t length) noexcept {
   auto &set = *static_cast<SecretSet *>(context);
-  const LeftOut left{code, form, length};
-  const auto same = [&](const LeftOut &seen) {
-    return seen.code == left.code && seen.form == left.form && seen.length == left.length;
-  };
-  // Forms of several styles can share a length; one line says it for all.
-  if (std::any_of(set.left_out.begin(), set.left_out.end(), same)) return;
-  set.left_out.push_back(left);
-  set.warnings.push_back(describe(set, left));
+  try {
+    record_diagnostic(set, code, form, length);
+  } catch (...) {
+    set.diagnostics_lost = true;
+  }
 }
 
 }  // namespace
@@ -59,6 +73,14 @@ bool add_secret(SecretSet &set, std::string_view value, std::string source) {
 }
 
 bool build_secret_set(SecretSet &set) { return hushset_build(set.set) == HUSHSET_OK; }
+
+bool add_secret_now(SecretSet &set, std::string_view value, std::string source) {
+  set.warnings.clear();
+  if (!add_secret(set, value, std::move(source)) || !build_secret_set(set)) return false;
+  for (const std::string &warning : set.warnings) print_warning(set.set, warning);
+  set.warnings.clear();
+  return true;
+}
 
 void close_secret_set(SecretSet &set) {
   hushset_destroy(set.set);

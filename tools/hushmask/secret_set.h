@@ -34,6 +34,7 @@ struct SecretSet {
   std::string source;                 // names the secret being added
   std::vector<LeftOut> left_out;      // what this add left out so far, each told once
   std::vector<std::string> warnings;  // one line each, without the "warning:" prefix
+  bool diagnostics_lost = false;      // memory ran out while a diagnostic was recorded
 };
 
 // Creates the empty set with the forms, max_stars and min_length of
@@ -47,6 +48,13 @@ bool add_secret(SecretSet &set, std::string_view value, std::string source);
 
 // Compiles what was added.  Returns false when memory runs out.
 bool build_secret_set(SecretSet &set);
+
+// Adds one secret while the text is being masked (a directive, the control
+// socket) and rebuilds the set, so that every stream masks it from its next
+// write on, held-back bytes kept.  The warnings the add gives are written
+// at once, masked by the rebuilt set.  Returns false when memory runs out:
+// the set then masks as before.
+bool add_secret_now(SecretSet &set, std::string_view value, std::string source);
 
 // Releases the set.  Safe on a set that was never opened.
 void close_secret_set(SecretSet &set);

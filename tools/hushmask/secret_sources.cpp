@@ -10,6 +10,7 @@
 #include "diagnostics.h"
 #include "env_match.h"
 #include "fd_io.h"
+#include "hygiene.h"
 #include "secret_records.h"
 
 extern char **environ;
@@ -21,13 +22,16 @@ constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
 
 // Reads `fd` to its end; returns false with errno set on failure.
 bool read_all(int fd, std::string &content) {
+  // Every block the content passes through is wiped before it is freed.
   std::uint8_t buffer[65536];
+  long count = 0;
   for (;;) {
-    const long count = read_some(fd, buffer, sizeof buffer);
-    if (count < 0) return false;
-    if (count == 0) return true;
-    content.append(reinterpret_cast<const char *>(buffer), static_cast<std::size_t>(count));
+    count = read_some(fd, buffer, sizeof buffer);
+    if (count <= 0) break;
+    append_wiped(content, buffer, static_cast<std::size_t>(count));
   }
+  wipe(buffer, sizeof buffer);
+  return count == 0;
 }
 
 bool same_file(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
@@ -88,6 +92,7 @@ GatherResult gather_secrets(const Options &options, std::span<const std::string_
         std::string content;
         std::string error = read_secrets_file(options, source.text, file, content);
         if (!error.empty()) {
+          wipe(content);
           result.errors.push_back(std::move(error));
           break;
         }
@@ -104,17 +109,21 @@ GatherResult gather_secrets(const Options &options, std::span<const std::string_
         if (found.empty()) set.warnings.push_back(file + " holds no secret");
         for (const SecretRecord &record : found)
           add(record.value, unit + std::to_string(record.number) + " of " + file);
+        wipe(content);
         break;
       }
       case SecretSource::Kind::env: {
-        const std::string pattern = "the " + ordinal(++patterns) + " -e pattern";
+        // The --env-defaults patterns are ours, not the caller's: one that
+        // matches nothing is the usual case and says nothing.
+        const std::string pattern = source.builtin ? "--env-defaults" : "the " + ordinal(++patterns) + " -e pattern";
         const std::vector<EnvSecret> matches = match_environment(environment, source.text);
-        if (matches.empty()) set.warnings.push_back(pattern + " matches no variable");
+        if (matches.empty() && !source.builtin) set.warnings.push_back(pattern + " matches no variable");
         // A pattern without glob characters is a name, and the variable is
         // named by the pattern's place; the names a glob picks out come from
         // the environment, not from the command line.
         const bool glob = has_glob_characters(source.text);
         for (const EnvSecret &match : matches) {
+          result.variable_names.emplace_back(match.name);
           add(match.value, glob ? "variable " + std::string(match.name) + " of " + pattern
                                 : "the " + ordinal(patterns) + " -e variable");
         }

@@ -17,7 +17,8 @@ namespace hushcli {
 std::vector<std::string_view> process_environment();
 
 struct GatherResult {
-  std::vector<std::string> errors;  // a source that cannot be read; one line each
+  std::vector<std::string> errors;          // a source that cannot be read; one line each
+  std::vector<std::string> variable_names;  // every variable an -e pattern took, for --unset-secrets
   bool out_of_memory = false;
 };
 

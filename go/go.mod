@@ -1,0 +1,3 @@
+module hushmask
+
+go 1.19
