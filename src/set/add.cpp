@@ -50,7 +50,8 @@ Status append_record(const core::Allocator &allocator, PendingForms &pending, co
     pending.capacity = capacity;
   }
   std::memcpy(pending.bytes + pending.used, &header, sizeof(header));
-  if (payload != 0) std::memcpy(pending.bytes + pending.used + sizeof(header), bytes, payload);
+  // A blank line's record has no bytes, and is given none.
+  if (bytes != nullptr && payload != 0) std::memcpy(pending.bytes + pending.used + sizeof(header), bytes, payload);
   pending.used = *needed;
   return Status::ok;
 }

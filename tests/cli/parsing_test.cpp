@@ -213,11 +213,11 @@ class Recorder final : public hushcli::DirectiveSink {
  public:
   std::string log;
   bool pass(const std::uint8_t *data, std::size_t len) override {
-    log += "[" + std::string(reinterpret_cast<const char *>(data), len) + "]";
+    log.append("[").append(reinterpret_cast<const char *>(data), len).append("]");
     return true;
   }
   bool directive(std::string_view value, const std::uint8_t *line, std::size_t len) override {
-    log += "{" + std::string(value) + "|" + std::string(reinterpret_cast<const char *>(line), len) + "}";
+    log.append("{").append(value).append("|").append(reinterpret_cast<const char *>(line), len).append("}");
     return true;
   }
 };
