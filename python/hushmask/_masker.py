@@ -2,12 +2,12 @@
 per handle."""
 
 import ctypes
-import io
 import threading
 import weakref
 
 from . import _convert
 from . import _library
+from . import _writer
 
 
 def load_library():
@@ -129,7 +129,7 @@ class Masker:
             self._lib.hush_free(out, out_len.value)
 
 
-class MaskingStream(io.RawIOBase):
+class MaskingStream(_writer.MaskingWriter):
     """A write-only binary file that masks what is written through it.
 
     With a ``sink`` (any object with a ``write(bytes)`` method, such as a
@@ -146,13 +146,12 @@ class MaskingStream(io.RawIOBase):
     """
 
     def __init__(self, masker, sink=None, max_stars=3):
-        super().__init__()
+        super().__init__(sink)
         # False until this stream owns the masker's walk: closing a stream
         # that was refused (collected, say) must not touch the walk.
         self._owns_walk = False
         self._max_stars = _convert.count(max_stars, "max_stars")
         self._masker = masker
-        self._sink = sink
         with masker._lock:
             masker._refuse_if_streaming("a second stream()")
             masker._reset_walk()
@@ -162,9 +161,6 @@ class MaskingStream(io.RawIOBase):
     @property
     def max_stars(self):
         return self._max_stars
-
-    def writable(self):
-        return True
 
     def mask(self, chunk):
         """Masks the next chunk; returns the output that is final so far."""
@@ -181,19 +177,6 @@ class MaskingStream(io.RawIOBase):
             self._masker._reset_walk()
             return tail
 
-    def write(self, data):
-        if self._sink is None:
-            raise ValueError("hushmask: stream has no sink; use mask() and finish()")
-        output = self.mask(data)
-        if output:
-            self._sink.write(output)
-        return len(data)
-
-    def flush(self):
-        super().flush()
-        if self._sink is not None and hasattr(self._sink, "flush"):
-            self._sink.flush()
-
     def _raise_if_closed(self):
         if self.closed:
             raise ValueError("I/O operation on closed hushmask stream")
@@ -203,9 +186,6 @@ class MaskingStream(io.RawIOBase):
             return
         try:
             if self._owns_walk and self._masker._handle:
-                tail = self.finish()
-                if tail and self._sink is not None:
-                    self._sink.write(tail)
-                self.flush()
+                self._write_tail(self.finish())
         finally:
             super().close()

@@ -2,13 +2,13 @@
 and of its encoded forms masked, one set serving many streams and threads."""
 
 import ctypes
-import io
 import threading
 import warnings
 import weakref
 
 from . import _convert
 from . import _library
+from . import _writer
 
 HUSHSET_OK = 0
 HUSHSET_NOMEM = -1
@@ -224,7 +224,7 @@ class SecretSet:
             warnings.warn("hushmask: not masked: " + message, stacklevel=3)
 
 
-class SecretStream(io.RawIOBase):
+class SecretStream(_writer.MaskingWriter):
     """A write-only binary file that masks one text arriving in pieces.
 
     write() masks a piece (str is encoded as UTF-8, so ``print(...,
@@ -240,10 +240,9 @@ class SecretStream(io.RawIOBase):
     """
 
     def __init__(self, secret_set, file=None):
-        super().__init__()
+        super().__init__(file)
         self._handle = None
         self._set = secret_set
-        self._file = file
         self._lock = threading.Lock()
         self._buffer = ctypes.create_string_buffer(0)
         self._out_len = ctypes.c_uint64(0)
@@ -255,9 +254,6 @@ class SecretStream(io.RawIOBase):
             secret_set._streams.add(self)
         finally:
             secret_set._lock.release_shared()
-
-    def writable(self):
-        return True
 
     def mask(self, data):
         """Masks the next piece; returns the output that is final so far."""
@@ -285,30 +281,13 @@ class SecretStream(io.RawIOBase):
             self._raise_if_closed()
             return self._finish()
 
-    def write(self, data):
-        if self._file is None:
-            raise ValueError("hushmask: this stream has no file; use mask() and finish()")
-        output = self.mask(data)
-        if output:
-            self._file.write(output)
-        return len(data)
-
-    def flush(self):
-        super().flush()
-        if self._file is not None and hasattr(self._file, "flush"):
-            self._file.flush()
-
     def close(self):
         with self._lock:
             if self.closed:
                 return
             try:
                 if self._handle:
-                    tail = self._finish()
-                    if tail and self._file is not None:
-                        self._file.write(tail)
-                    if self._file is not None and hasattr(self._file, "flush"):
-                        self._file.flush()
+                    self._write_tail(self._finish())
             finally:
                 if self._handle:
                     self._set._lib.hushset_stream_destroy(self._handle)
