@@ -100,6 +100,7 @@ HUSH_PREFILTER_TARGET std::uint64_t bitset_search(const Prefilter &filter, const
   std::uint64_t p = from;
   // Sixteen positions a round; the second load reads bytes p+8 .. p+23.
   while (limit - p >= 16 && text_end - p >= 24) {
+    if (((p - from) & 63) == 0) prefetch_text(text + p);
     const __m256i hits = _mm256_and_si256(_mm256_or_si256(bitset_eight<WINDOW, PROBES>(lanes, text + p),
                                                           bitset_eight<WINDOW, PROBES>(lanes, text + p + 8)),
                                           one);
@@ -136,6 +137,7 @@ HUSH_PREFILTER_TARGET std::uint64_t sampled_search(const Prefilter &filter, cons
   const std::uint64_t text_end = limit + SAMPLED_WINDOW - 1;
   std::uint64_t q = from;
   for (; text_end - q >= 64; q += 64) {
+    prefetch_text(text + q);
     const __m256i low = _mm256_and_si256(
         probe_lanes<PROBES>(lanes, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(text + q)), all), one);
     const __m256i high = _mm256_and_si256(

@@ -38,6 +38,7 @@ HUSH_PREFILTER_TARGET inline std::uint64_t scan_blocks(const std::uint8_t *text,
   // Two blocks a round: their tests do not wait for each other, and one
   // branch serves both.
   for (; limit - p >= 2 * LANES; p += 2 * LANES) {
+    for (unsigned line = 0; line < 2 * LANES; line += 64) prefetch_text(text + p + line);
     const std::uint64_t first = test(text + p);
     const std::uint64_t second = test(text + p + LANES);
     if ((first | second) != 0) {

@@ -85,6 +85,15 @@ struct TwoProbes {
   }
 }
 
+// How far ahead of the bytes it tests a kernel asks for the text, one
+// cache line per 64 bytes tested.  The hardware prefetcher alone kept a
+// scan of a 64 MiB log near 16 GB/s on the EPYC, against 36 when asked
+// 8 KiB ahead (4 KiB: 32, 16 KiB: 33).  A prefetch never faults, so one
+// past the end of the text is harmless.
+inline constexpr std::uint64_t PREFETCH_AHEAD = 8192;
+
+inline void prefetch_text(const std::uint8_t *at) noexcept { __builtin_prefetch(at + PREFETCH_AHEAD); }
+
 // Marks no candidate among the positions a bitset hit covers.
 inline constexpr std::uint64_t NO_CANDIDATE = UINT64_MAX;
 
