@@ -261,10 +261,12 @@ Prefilter *build_nibble(const Masker &masker, unsigned offset, unsigned window, 
   filter->kind = PrefilterKind::nibble;
   filter->window = static_cast<std::uint8_t>(window);
   filter->offset = static_cast<std::uint8_t>(offset);
+  filter->nibble_seven_bit = 1;
   for (std::uint64_t i = 0; i < count; ++i) {
     const auto bucket_bit = static_cast<std::uint8_t>(1u << (i * NIBBLE_BUCKETS / count));
     for (unsigned o = 0; o < window; ++o) {
       const auto byte = static_cast<std::uint8_t>(windows[i] >> (8 * o));
+      if (byte >= 0x80) filter->nibble_seven_bit = 0;
       filter->nibble_low[o][byte & 15] |= bucket_bit;
       filter->nibble_high[o][byte >> 4] |= bucket_bit;
     }

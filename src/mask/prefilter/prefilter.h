@@ -144,6 +144,9 @@ struct alignas(64) Prefilter {
   // (word * hash_multiplier) >> hash_shift.
   std::uint8_t probes;
   std::uint32_t bit_multiplier;
+  // Nibble filter: 1 when no window has a byte of 0x80 or above, which
+  // lets the block kernels skip a mask (see block_scan.h).
+  std::uint8_t nibble_seven_bit;
 };
 static_assert(sizeof(Prefilter) % 64 == 0, "the bitset after the header starts on a cache line");
 
