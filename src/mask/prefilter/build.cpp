@@ -112,8 +112,9 @@ std::uint64_t shortest_secret(const Masker &masker) noexcept {
 // 1 where they all share a byte, many where they differ.
 struct TrieShape {
   std::uint64_t shortest;
-  unsigned depth;                // depths measured
-  unsigned spread[SHAPE_DEPTH];  // distinct bytes at each, at most SPREAD_CAP
+  unsigned depth;                      // depths measured
+  unsigned spread[SHAPE_DEPTH];        // distinct bytes at each, at most SPREAD_CAP
+  std::uint64_t seen[SHAPE_DEPTH][4];  // the bytes at each, one bit per value
 };
 
 void mark_spread(const Masker &masker, NodeIndex node, unsigned depth, unsigned limit,
@@ -146,11 +147,10 @@ TrieShape trie_shape(const Masker &masker, std::uint64_t shortest) noexcept {
   TrieShape shape{};
   shape.shortest = shortest;
   shape.depth = static_cast<unsigned>(shortest < SHAPE_DEPTH ? shortest : SHAPE_DEPTH);
-  std::uint64_t seen[SHAPE_DEPTH][4] = {};
-  mark_spread(masker, 0, 0, shape.depth, seen);
+  mark_spread(masker, 0, 0, shape.depth, shape.seen);
   for (unsigned d = 0; d < shape.depth; ++d) {
     unsigned count = 0;
-    for (const std::uint64_t bits : seen[d]) count += static_cast<unsigned>(__builtin_popcountll(bits));
+    for (const std::uint64_t bits : shape.seen[d]) count += static_cast<unsigned>(__builtin_popcountll(bits));
     shape.spread[d] = count < SPREAD_CAP ? count : SPREAD_CAP;
   }
   return shape;
@@ -441,8 +441,15 @@ Prefilter *choose_and_build(const Masker &masker, const TrieShape &shape, Caller
 void build_prefilter(Masker &masker, CallerAddress caller) noexcept {
   const std::uint64_t shortest = shortest_secret(masker);
   if (shortest == 0) return;
-  Prefilter *filter = choose_and_build(masker, trie_shape(masker, shortest), caller);
+  const TrieShape shape = trie_shape(masker, shortest);
+  Prefilter *filter = choose_and_build(masker, shape, caller);
   if (filter == nullptr) return;
+  // Bytes of the paths a chunk's last reach positions can begin (k + w - 1
+  // < shortest, so every depth below it was measured).
+  const unsigned reach = filter->offset + filter->window - 1u;
+  for (unsigned d = 0; d < reach; ++d) {
+    for (unsigned part = 0; part < 4; ++part) filter->reach_bytes[part] |= shape.seen[d][part];
+  }
   if ((filter->kind == PrefilterKind::bitset || filter->kind == PrefilterKind::sampled) && too_full(*filter)) {
     masker.allocator.vtable->free(masker.allocator.context, filter, filter->block_len, ALIGN_PREFILTER, caller);
     return;

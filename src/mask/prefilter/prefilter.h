@@ -147,8 +147,17 @@ struct alignas(64) Prefilter {
   // Nibble filter: 1 when no window has a byte of 0x80 or above, which
   // lets the block kernels skip a mask (see block_scan.h).
   std::uint8_t nibble_seven_bit;
+  // The bytes at depths below the reach of any trie path, one bit per
+  // value.  After a byte that is none of them the walk stands at the root
+  // (no path of at most reach bytes holds it), so a jump to the chunk's
+  // last reach positions walks only those after the last such byte.
+  std::uint64_t reach_bytes[4];
 };
 static_assert(sizeof(Prefilter) % 64 == 0, "the bitset after the header starts on a cache line");
+
+[[nodiscard]] inline bool in_reach(const Prefilter &filter, std::uint8_t byte) noexcept {
+  return ((filter.reach_bytes[byte >> 6] >> (byte & 63)) & 1) != 0;
+}
 
 [[nodiscard]] inline const std::uint64_t *bitset_of(const Prefilter &filter) noexcept {
   return reinterpret_cast<const std::uint64_t *>(&filter + 1);
