@@ -100,6 +100,7 @@ HUSH_PREFILTER_TARGET std::uint64_t bitset_search(const Prefilter &filter, const
   std::uint64_t p = from;
   // Sixteen positions a round; the second load reads bytes p+8 .. p+23.
   while (limit - p >= 16 && text_end - p >= 24) {
+    if (((p - from) & 63) == 0) prefetch_text(text + p);
     const __m256i hits = _mm256_and_si256(_mm256_or_si256(bitset_eight<WINDOW, PROBES>(lanes, text + p),
                                                           bitset_eight<WINDOW, PROBES>(lanes, text + p + 8)),
                                           one);
@@ -125,21 +126,45 @@ HUSH_PREFILTER_TARGET inline unsigned hit_lanes(__m256i hits) noexcept {
   return static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(hits, 31))));
 }
 
-// The sampled bitset: the 32 bytes at q are eight tested words themselves.
-// Hit lanes are confirmed in order, so the first candidate is found.
-template <unsigned PROBES>
+// The eight tested keys of the sampled bitset at q, q + 4, ... q + 28: the
+// 32 bytes at q themselves, or for 5-byte keys folded with the 32 bytes at
+// q + 1 as sampled_key folds them.  Lanes outside `valid` read nothing.
+template <unsigned KEY>
+HUSH_PREFILTER_TARGET inline __m256i sampled_keys(const std::uint8_t *at, __m256i valid) noexcept {
+  const __m256i words = _mm256_maskload_epi32(reinterpret_cast<const int *>(at), valid);
+  if constexpr (KEY == 4) {
+    return words;
+  } else {
+    const __m256i next = _mm256_maskload_epi32(reinterpret_cast<const int *>(at + 1), valid);
+    return _mm256_add_epi32(words, _mm256_mullo_epi32(next, _mm256_set1_epi32(static_cast<int>(KEY_FOLD_MULTIPLIER))));
+  }
+}
+
+template <unsigned KEY>
+HUSH_PREFILTER_TARGET inline __m256i sampled_keys(const std::uint8_t *at) noexcept {
+  const __m256i words = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at));
+  if constexpr (KEY == 4) {
+    return words;
+  } else {
+    const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at + 1));
+    return _mm256_add_epi32(words, _mm256_mullo_epi32(next, _mm256_set1_epi32(static_cast<int>(KEY_FOLD_MULTIPLIER))));
+  }
+}
+
+// The sampled bitset, sixteen tested keys a round.  Hit lanes are
+// confirmed in order, so the first candidate is found.
+template <unsigned PROBES, unsigned KEY>
 HUSH_PREFILTER_TARGET std::uint64_t sampled_search(const Prefilter &filter, const std::uint8_t *text,
                                                    std::uint64_t from, std::uint64_t limit) noexcept {
   const BitsetLanes lanes = bitset_lanes(filter);
   const __m256i one = _mm256_set1_epi32(1);
   const __m256i all = _mm256_set1_epi32(-1);
-  const std::uint64_t text_end = limit + SAMPLED_WINDOW - 1;
+  const std::uint64_t text_end = limit + filter.window - 1;
   std::uint64_t q = from;
-  for (; text_end - q >= 64; q += 64) {
-    const __m256i low = _mm256_and_si256(
-        probe_lanes<PROBES>(lanes, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(text + q)), all), one);
-    const __m256i high = _mm256_and_si256(
-        probe_lanes<PROBES>(lanes, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(text + q + 32)), all), one);
+  for (; text_end - q >= 64 + KEY - 4; q += 64) {
+    prefetch_text(text + q);
+    const __m256i low = _mm256_and_si256(probe_lanes<PROBES>(lanes, sampled_keys<KEY>(text + q), all), one);
+    const __m256i high = _mm256_and_si256(probe_lanes<PROBES>(lanes, sampled_keys<KEY>(text + q + 32), all), one);
     const __m256i either = _mm256_or_si256(low, high);
     if (_mm256_testz_si256(either, either)) continue;
     for (unsigned hit = hit_lanes(low) | hit_lanes(high) << 8; hit != 0; hit &= hit - 1) {
@@ -148,15 +173,14 @@ HUSH_PREFILTER_TARGET std::uint64_t sampled_search(const Prefilter &filter, cons
       if (found != NO_CANDIDATE) return found;
     }
   }
-  // The last tested words, eight at a time with masked loads: a lane reads
-  // its word only when all four bytes lie in the text, which for a tested
+  // The last tested keys, eight at a time with masked loads: a lane reads
+  // its key only when all of it lies in the text, which for a tested
   // position q is exactly q < limit + 3.  Short writes end here at once.
   const __m256i lane_index = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-  for (; q + 4 <= text_end; q += 32) {
-    const std::uint64_t fit = (text_end - q) / 4;
+  for (; q + KEY <= text_end; q += 32) {
+    const std::uint64_t fit = (text_end - q - (KEY - 4)) / 4;
     const __m256i valid = _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int>(fit < 8 ? fit : 8)), lane_index);
-    const __m256i words = _mm256_maskload_epi32(reinterpret_cast<const int *>(text + q), valid);
-    const __m256i hits = _mm256_and_si256(probe_lanes<PROBES>(lanes, words, valid), one);
+    const __m256i hits = _mm256_and_si256(probe_lanes<PROBES>(lanes, sampled_keys<KEY>(text + q, valid), valid), one);
     for (unsigned hit = hit_lanes(hits); hit != 0; hit &= hit - 1) {
       const std::uint64_t found =
           confirm_sampled_hit(filter, text, from, q + SAMPLE_STRIDE * static_cast<unsigned>(__builtin_ctz(hit)), limit);
@@ -170,8 +194,12 @@ HUSH_PREFILTER_TARGET std::uint64_t sampled_search(const Prefilter &filter, cons
 
 std::uint64_t search_sampled_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                   std::uint64_t limit) noexcept {
-  return filter.probes == 1 ? sampled_search<1>(filter, text, from, limit)
-                            : sampled_search<2>(filter, text, from, limit);
+  if (filter.window == SAMPLED_WIDE_WINDOW) {
+    return filter.probes == 1 ? sampled_search<1, 5>(filter, text, from, limit)
+                              : sampled_search<2, 5>(filter, text, from, limit);
+  }
+  return filter.probes == 1 ? sampled_search<1, 4>(filter, text, from, limit)
+                            : sampled_search<2, 4>(filter, text, from, limit);
 }
 
 std::uint64_t search_bitset_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,

@@ -38,6 +38,7 @@ HUSH_PREFILTER_TARGET inline std::uint64_t scan_blocks(const std::uint8_t *text,
   // Two blocks a round: their tests do not wait for each other, and one
   // branch serves both.
   for (; limit - p >= 2 * LANES; p += 2 * LANES) {
+    for (unsigned line = 0; line < 2 * LANES; line += 64) prefetch_text(text + p + line);
     const std::uint64_t first = test(text + p);
     const std::uint64_t second = test(text + p + LANES);
     if ((first | second) != 0) {
@@ -65,7 +66,10 @@ HUSH_PREFILTER_TARGET inline std::uint64_t scan_blocks(const std::uint8_t *text,
 // The nibble filter over blocks: for each offset o of the window, the byte
 // at p + o of every lane, split into its nibbles, selects one bucket mask
 // from each table; a lane whose AND over all offsets keeps a bucket passes.
-template <unsigned WINDOW>
+// With SEVEN_BIT (no window has a byte of 0x80 or above) the low-nibble
+// lookup takes the bytes unmasked: a byte shuffle gives 0 for an index
+// with bit 7 set, which rejects exactly the bytes no window has.
+template <unsigned WINDOW, bool SEVEN_BIT>
 struct NibbleTest {
   typename Vec::V low[WINDOW];
   typename Vec::V high[WINDOW];
@@ -80,12 +84,18 @@ struct NibbleTest {
     typename Vec::V buckets = Vec::splat(0xFF);
     for (unsigned o = 0; o < WINDOW; ++o) {
       const typename Vec::V bytes = Vec::load(at + o);
-      buckets = Vec::both(buckets, Vec::both(Vec::lookup(low[o], Vec::low_nibbles(bytes)),
-                                             Vec::lookup(high[o], Vec::high_nibbles(bytes))));
+      const typename Vec::V low_index = SEVEN_BIT ? bytes : Vec::low_nibbles(bytes);
+      buckets =
+          Vec::both(buckets, Vec::both(Vec::lookup(low[o], low_index), Vec::lookup(high[o], Vec::high_nibbles(bytes))));
     }
     return Vec::bits(Vec::nonzero(buckets));
   }
 };
+
+template <unsigned WINDOW>
+using NibbleTestAnyByte = NibbleTest<WINDOW, false>;
+template <unsigned WINDOW>
+using NibbleTestSevenBit = NibbleTest<WINDOW, true>;
 
 // The literal filter: one window, compared byte by byte.
 template <unsigned WINDOW>
@@ -115,7 +125,8 @@ HUSH_PREFILTER_TARGET std::uint64_t search_with(const Prefilter &filter, const s
 // The entry points.
 HUSH_PREFILTER_TARGET std::uint64_t nibble_entry(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                                  std::uint64_t limit) noexcept {
-  return search_with<NibbleTest>(filter, text, from, limit);
+  return filter.nibble_seven_bit != 0 ? search_with<NibbleTestSevenBit>(filter, text, from, limit)
+                                      : search_with<NibbleTestAnyByte>(filter, text, from, limit);
 }
 
 HUSH_PREFILTER_TARGET std::uint64_t literal_entry(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,

@@ -36,6 +36,12 @@ constexpr unsigned BITSET_MAX_LOG2 = 22;
 constexpr std::uint64_t SINGLE_PROBE_MAX_WORDS = std::uint64_t{1} << 14;
 constexpr std::uint64_t TWO_PROBE_BITS_PER_WORD = 32;
 constexpr unsigned TWO_PROBE_MAX_LOG2 = 27;
+// The sampled filter's 5-byte keys cost a third load and multiply per
+// eight tested keys, and pay where 4-byte keys collide with the text's
+// own words (64 KiB writes of the CI log, 4-byte against 5-byte keys:
+// 10,000 secrets 14.9 against 20.5 ms, 100,000 29.1 against 24.3, a
+// million 176 against 84).
+constexpr std::uint64_t WIDE_KEY_MIN_WORDS = std::uint64_t{1} << 17;
 constexpr unsigned SMALL_BITSET_LOG2 = 18;  // 32 KiB
 constexpr std::uint64_t SMALL_BITS_PER_WORD = 256;
 constexpr std::uint32_t HASH_MULTIPLIER = 0x9E3779B1u;  // 2^32 / golden ratio, odd
@@ -50,7 +56,7 @@ constexpr std::uint64_t MAX_FILL_DENOMINATOR = 4;
 // number of distinct bytes at each depth of the first SHAPE_DEPTH, counted
 // up to SPREAD_CAP (past that a byte is as good as random).
 constexpr unsigned MAX_OFFSET = 16;
-constexpr unsigned SHAPE_DEPTH = MAX_OFFSET + SAMPLED_WINDOW;
+constexpr unsigned SHAPE_DEPTH = MAX_OFFSET + SAMPLED_WIDE_WINDOW;
 constexpr unsigned SPREAD_CAP = 16;
 
 // Calls `visit` with the little-endian word of bytes [offset, window) of
@@ -106,8 +112,9 @@ std::uint64_t shortest_secret(const Masker &masker) noexcept {
 // 1 where they all share a byte, many where they differ.
 struct TrieShape {
   std::uint64_t shortest;
-  unsigned depth;                // depths measured
-  unsigned spread[SHAPE_DEPTH];  // distinct bytes at each, at most SPREAD_CAP
+  unsigned depth;                      // depths measured
+  unsigned spread[SHAPE_DEPTH];        // distinct bytes at each, at most SPREAD_CAP
+  std::uint64_t seen[SHAPE_DEPTH][4];  // the bytes at each, one bit per value
 };
 
 void mark_spread(const Masker &masker, NodeIndex node, unsigned depth, unsigned limit,
@@ -140,11 +147,10 @@ TrieShape trie_shape(const Masker &masker, std::uint64_t shortest) noexcept {
   TrieShape shape{};
   shape.shortest = shortest;
   shape.depth = static_cast<unsigned>(shortest < SHAPE_DEPTH ? shortest : SHAPE_DEPTH);
-  std::uint64_t seen[SHAPE_DEPTH][4] = {};
-  mark_spread(masker, 0, 0, shape.depth, seen);
+  mark_spread(masker, 0, 0, shape.depth, shape.seen);
   for (unsigned d = 0; d < shape.depth; ++d) {
     unsigned count = 0;
-    for (const std::uint64_t bits : seen[d]) count += static_cast<unsigned>(__builtin_popcountll(bits));
+    for (const std::uint64_t bits : shape.seen[d]) count += static_cast<unsigned>(__builtin_popcountll(bits));
     shape.spread[d] = count < SPREAD_CAP ? count : SPREAD_CAP;
   }
   return shape;
@@ -152,7 +158,7 @@ TrieShape trie_shape(const Masker &masker, std::uint64_t shortest) noexcept {
 
 // How selective windows of `window` bytes at `offset` are, by the bytes they
 // hold: the product of the spreads, over the window, or over the weakest of
-// the four words of a sampled window.
+// the four keys of a sampled window.
 std::uint64_t spread_of(const TrieShape &shape, unsigned from, unsigned len) noexcept {
   std::uint64_t product = 1;
   for (unsigned d = from; d < from + len; ++d) product *= shape.spread[d];
@@ -160,10 +166,10 @@ std::uint64_t spread_of(const TrieShape &shape, unsigned from, unsigned len) noe
 }
 
 std::uint64_t window_score(const TrieShape &shape, unsigned offset, unsigned window) noexcept {
-  if (window != SAMPLED_WINDOW) return spread_of(shape, offset, window);
+  if (window < SAMPLED_WINDOW) return spread_of(shape, offset, window);
   std::uint64_t weakest = UINT64_MAX;
   for (unsigned o = 0; o < SAMPLE_STRIDE; ++o) {
-    const std::uint64_t word = spread_of(shape, offset + o, BITSET_WINDOW_MAX);
+    const std::uint64_t word = spread_of(shape, offset + o, window - (SAMPLE_STRIDE - 1));
     if (word < weakest) weakest = word;
   }
   return weakest;
@@ -255,10 +261,12 @@ Prefilter *build_nibble(const Masker &masker, unsigned offset, unsigned window, 
   filter->kind = PrefilterKind::nibble;
   filter->window = static_cast<std::uint8_t>(window);
   filter->offset = static_cast<std::uint8_t>(offset);
+  filter->nibble_seven_bit = 1;
   for (std::uint64_t i = 0; i < count; ++i) {
     const auto bucket_bit = static_cast<std::uint8_t>(1u << (i * NIBBLE_BUCKETS / count));
     for (unsigned o = 0; o < window; ++o) {
       const auto byte = static_cast<std::uint8_t>(windows[i] >> (8 * o));
+      if (byte >= 0x80) filter->nibble_seven_bit = 0;
       filter->nibble_low[o][byte & 15] |= bucket_bit;
       filter->nibble_high[o][byte >> 4] |= bucket_bit;
     }
@@ -338,27 +346,48 @@ Prefilter *build_bitset(const Masker &masker, unsigned offset, unsigned window, 
   return filter;
 }
 
-// Each 7-byte window enters the bitset with its four words at offsets 0 to
-// 3, and the window table as itself, once.  The table is at most half full.
-Prefilter *build_sampled(const Masker &masker, unsigned offset, CallerAddress caller) noexcept {
-  const std::uint64_t count = count_windows(masker, offset, SAMPLED_WINDOW);
+// Each window enters the bitset with its four keys at offsets 0 to 3, and
+// the window table with its first 7 bytes, once.  The table is at most half
+// full.
+Prefilter *build_sampled(const Masker &masker, unsigned offset, unsigned window, std::uint64_t count,
+                         CallerAddress caller) noexcept {
   const unsigned slots_log2 = ceil_log2(2 * count) < 4 ? 4 : ceil_log2(2 * count);
-  Prefilter *filter = obtain_bitset(masker, PrefilterKind::sampled, offset, SAMPLED_WINDOW,
-                                    bitset_size(SAMPLE_STRIDE * count), true, caller, std::uint64_t{1} << slots_log2);
+  Prefilter *filter = obtain_bitset(masker, PrefilterKind::sampled, offset, window, bitset_size(SAMPLE_STRIDE * count),
+                                    true, caller, std::uint64_t{1} << slots_log2);
   if (filter == nullptr) return nullptr;
   filter->window_slots_log2 = slots_log2;
   std::uint64_t *slots = window_table_of(*filter);
   const std::uint64_t slot_mask = filter->window_slots - 1;
   auto insert = [&](std::uint64_t word) {
-    std::uint64_t slot = window_home_slot(word, slots_log2);
-    for (; slots[slot] != 0; slot = (slot + 1) & slot_mask) {
-      if (slots[slot] == (word | WINDOW_PRESENT)) return;  // paths that share the window past the offset
+    std::uint8_t bytes[8];
+    for (unsigned o = 0; o < 8; ++o) bytes[o] = static_cast<std::uint8_t>(word >> (8 * o));
+    for (unsigned o = 0; o < SAMPLE_STRIDE; ++o) {
+      insert_word(*filter, window == SAMPLED_WINDOW ? sampled_key<4>(bytes + o) : sampled_key<5>(bytes + o));
     }
-    slots[slot] = word | WINDOW_PRESENT;
-    for (unsigned o = 0; o < SAMPLE_STRIDE; ++o) insert_word(*filter, static_cast<std::uint32_t>(word >> (8 * o)));
+    const std::uint64_t listed = (word & 0x00FFFFFFFFFFFFFFu) | WINDOW_PRESENT;
+    std::uint64_t slot = window_home_slot(listed & ~WINDOW_PRESENT, slots_log2);
+    for (; slots[slot] != 0; slot = (slot + 1) & slot_mask) {
+      if (slots[slot] == listed) return;  // paths that share the first 7 bytes past the offset
+    }
+    slots[slot] = listed;
   };
-  for_each_window(masker, offset, SAMPLED_WINDOW, insert);
+  for_each_window(masker, offset, window, insert);
   return filter;
+}
+
+// Sets of more than WIDE_KEY_MIN_WORDS words take 5-byte keys where their
+// secrets reach one byte further past the offset.  At a million secrets
+// 4-byte keys pass 9% of the CI log's tested words (a fifth of the
+// alphanumeric ones) and each is confirmed in a 16 MiB table.
+Prefilter *build_sampled(const Masker &masker, const TrieShape &shape, CallerAddress caller) noexcept {
+  const unsigned offset = best_offset(shape, SAMPLED_WINDOW);
+  const std::uint64_t count = count_windows(masker, offset, SAMPLED_WINDOW);
+  if (SAMPLE_STRIDE * count > WIDE_KEY_MIN_WORDS && shape.shortest >= SAMPLED_WIDE_WINDOW) {
+    const unsigned wide_offset = best_offset(shape, SAMPLED_WIDE_WINDOW);
+    return build_sampled(masker, wide_offset, SAMPLED_WIDE_WINDOW,
+                         count_windows(masker, wide_offset, SAMPLED_WIDE_WINDOW), caller);
+  }
+  return build_sampled(masker, offset, SAMPLED_WINDOW, count, caller);
 }
 
 // Share of positions that would pass above the limit.  One probe: the share
@@ -402,7 +431,7 @@ Prefilter *choose_and_build(const Masker &masker, const TrieShape &shape, Caller
       return build_nibble(masker, few_offset, few_window, windows, distinct, caller);
     }
   }
-  if (shortest >= SAMPLED_WINDOW) return build_sampled(masker, best_offset(shape, SAMPLED_WINDOW), caller);
+  if (shortest >= SAMPLED_WINDOW) return build_sampled(masker, shape, caller);
   const unsigned window = static_cast<unsigned>(shortest < BITSET_WINDOW_MAX ? shortest : BITSET_WINDOW_MAX);
   return build_bitset(masker, best_offset(shape, window), window, caller);
 }
@@ -412,8 +441,15 @@ Prefilter *choose_and_build(const Masker &masker, const TrieShape &shape, Caller
 void build_prefilter(Masker &masker, CallerAddress caller) noexcept {
   const std::uint64_t shortest = shortest_secret(masker);
   if (shortest == 0) return;
-  Prefilter *filter = choose_and_build(masker, trie_shape(masker, shortest), caller);
+  const TrieShape shape = trie_shape(masker, shortest);
+  Prefilter *filter = choose_and_build(masker, shape, caller);
   if (filter == nullptr) return;
+  // Bytes of the paths a chunk's last reach positions can begin (k + w - 1
+  // < shortest, so every depth below it was measured).
+  const unsigned reach = filter->offset + filter->window - 1u;
+  for (unsigned d = 0; d < reach; ++d) {
+    for (unsigned part = 0; part < 4; ++part) filter->reach_bytes[part] |= shape.seen[d][part];
+  }
   if ((filter->kind == PrefilterKind::bitset || filter->kind == PrefilterKind::sampled) && too_full(*filter)) {
     masker.allocator.vtable->free(masker.allocator.context, filter, filter->block_len, ALIGN_PREFILTER, caller);
     return;

@@ -61,9 +61,12 @@ inline constexpr std::uint8_t ALIGN_PREFILTER = 6;
 inline constexpr unsigned NIBBLE_WINDOW_MAX = 3;
 inline constexpr unsigned BITSET_WINDOW_MAX = 4;
 // The sampled bitset's window and stride: it looks at every fourth 4-byte
-// word of the text, so it needs windows of 4 + 4 - 1 bytes.
+// word of the text, so it needs windows of 4 + 4 - 1 bytes.  Large sets
+// whose secrets allow it look at 5-byte keys instead, in windows of
+// 5 + 4 - 1 bytes (see Prefilter::window).
 inline constexpr unsigned SAMPLE_STRIDE = 4;
 inline constexpr unsigned SAMPLED_WINDOW = BITSET_WINDOW_MAX + SAMPLE_STRIDE - 1;
+inline constexpr unsigned SAMPLED_WIDE_WINDOW = SAMPLED_WINDOW + 1;
 
 // The filters.  `nibble` keeps eight buckets of windows as per-byte nibble
 // tables, tested 16 to 64 positions at a time with a byte shuffle; it suits
@@ -122,7 +125,13 @@ struct alignas(64) Prefilter {
   std::uint32_t window_slots_log2;
   PrefilterKind kind;
   PrefilterKernel kernel;
-  std::uint8_t window;                      // w: up to NIBBLE_WINDOW_MAX, BITSET_WINDOW_MAX, or SAMPLED_WINDOW
+  // w: up to NIBBLE_WINDOW_MAX or BITSET_WINDOW_MAX; for the sampled
+  // filter SAMPLED_WINDOW (4-byte keys) or SAMPLED_WIDE_WINDOW (5-byte keys,
+  // hits confirmed on the window's first 7 bytes).  A million random
+  // secrets of an alphabet of 64 fill a fifth of its 4-byte words, so every
+  // eleventh tested word of the CI log passes and is confirmed; of the
+  // 5-byte words they fill 0.4%.
+  std::uint8_t window;
   std::uint8_t offset;                      // k: where in the secrets the windows are taken
   std::uint8_t literal[NIBBLE_WINDOW_MAX];  // literal filter: the window's bytes
   // Bitsets of large sets hash each word twice: `probes` 2 sets two bits of
@@ -135,8 +144,20 @@ struct alignas(64) Prefilter {
   // (word * hash_multiplier) >> hash_shift.
   std::uint8_t probes;
   std::uint32_t bit_multiplier;
+  // Nibble filter: 1 when no window has a byte of 0x80 or above, which
+  // lets the block kernels skip a mask (see block_scan.h).
+  std::uint8_t nibble_seven_bit;
+  // The bytes at depths below the reach of any trie path, one bit per
+  // value.  After a byte that is none of them the walk stands at the root
+  // (no path of at most reach bytes holds it), so a jump to the chunk's
+  // last reach positions walks only those after the last such byte.
+  std::uint64_t reach_bytes[4];
 };
 static_assert(sizeof(Prefilter) % 64 == 0, "the bitset after the header starts on a cache line");
+
+[[nodiscard]] inline bool in_reach(const Prefilter &filter, std::uint8_t byte) noexcept {
+  return ((filter.reach_bytes[byte >> 6] >> (byte & 63)) & 1) != 0;
+}
 
 [[nodiscard]] inline const std::uint64_t *bitset_of(const Prefilter &filter) noexcept {
   return reinterpret_cast<const std::uint64_t *>(&filter + 1);

@@ -86,24 +86,25 @@ std::uint64_t bitset_search(const Prefilter &filter, const std::uint8_t *text, s
   return limit;
 }
 
-template <unsigned PROBES>
+template <unsigned PROBES, unsigned KEY>
 std::uint64_t sampled_tail(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from, std::uint64_t q,
                            std::uint64_t limit) noexcept {
   const BitsetProbe<PROBES> probe(filter);
-  const std::uint64_t text_end = limit + SAMPLED_WINDOW - 1;
+  const std::uint64_t text_end = limit + filter.window - 1;
   // Four tested positions a round, without a branch each; a hit is then
   // confirmed position by position.
-  for (; text_end - q >= 4 * SAMPLE_STRIDE; q += 4 * SAMPLE_STRIDE) {
-    const std::uint64_t hits = (probe(load_le32(text + q)) & 1) | (probe(load_le32(text + q + 4)) & 1) << 1 |
-                               (probe(load_le32(text + q + 8)) & 1) << 2 | (probe(load_le32(text + q + 12)) & 1) << 3;
+  for (; text_end - q >= 4 * SAMPLE_STRIDE + KEY - 4; q += 4 * SAMPLE_STRIDE) {
+    const std::uint64_t hits =
+        (probe(sampled_key<KEY>(text + q)) & 1) | (probe(sampled_key<KEY>(text + q + 4)) & 1) << 1 |
+        (probe(sampled_key<KEY>(text + q + 8)) & 1) << 2 | (probe(sampled_key<KEY>(text + q + 12)) & 1) << 3;
     for (std::uint64_t lanes = hits; lanes != 0; lanes &= lanes - 1) {
       const std::uint64_t found = confirm_sampled_hit(
           filter, text, from, q + SAMPLE_STRIDE * static_cast<unsigned>(__builtin_ctzll(lanes)), limit);
       if (found != NO_CANDIDATE) return found;
     }
   }
-  for (; text_end - q >= 4 && q < limit + SAMPLE_STRIDE - 1; q += SAMPLE_STRIDE) {
-    if ((probe(load_le32(text + q)) & 1) == 0) continue;
+  for (; text_end - q >= KEY && q < limit + SAMPLE_STRIDE - 1; q += SAMPLE_STRIDE) {
+    if ((probe(sampled_key<KEY>(text + q)) & 1) == 0) continue;
     const std::uint64_t found = confirm_sampled_hit(filter, text, from, q, limit);
     if (found != NO_CANDIDATE) return found;
   }
@@ -125,8 +126,12 @@ std::uint64_t bitset_by_window(const Prefilter &filter, const std::uint8_t *text
 
 std::uint64_t search_sampled_tail(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                   std::uint64_t q, std::uint64_t limit) noexcept {
-  return filter.probes == 1 ? sampled_tail<1>(filter, text, from, q, limit)
-                            : sampled_tail<2>(filter, text, from, q, limit);
+  if (filter.window == SAMPLED_WIDE_WINDOW) {
+    return filter.probes == 1 ? sampled_tail<1, 5>(filter, text, from, q, limit)
+                              : sampled_tail<2, 5>(filter, text, from, q, limit);
+  }
+  return filter.probes == 1 ? sampled_tail<1, 4>(filter, text, from, q, limit)
+                            : sampled_tail<2, 4>(filter, text, from, q, limit);
 }
 
 std::uint64_t search_sampled_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
