@@ -116,4 +116,26 @@ static_assert(offsetof(Node, edge_kind) == 8 && offsetof(Node, fail) == 12 && of
   }
 }
 
+// Calls `visit(key, target)` for every edge of `node`, in the order the
+// edge set stores them (a list's in insertion order, a table's by byte).
+template <typename Visit>
+void for_each_edge(const Node &node, Visit &&visit) noexcept {
+  switch (node.edge_kind & 3) {
+    case EDGE_SINGLE: visit(single_edge_key(node.edges), single_edge_target(node.edges)); break;
+    case EDGE_LIST: {
+      const EdgeList &list = *edge_list_of(node);
+      for (unsigned slot = 0; slot < list.count; ++slot) visit(list.keys[slot], list.targets[slot]);
+      break;
+    }
+    case EDGE_TABLE: {
+      const EdgeTable &table = *edge_table_of(node);
+      for (unsigned key = 0; key < 256; ++key) {
+        if (table.targets[key] != 0) visit(static_cast<std::uint8_t>(key), table.targets[key]);
+      }
+      break;
+    }
+    default: break;
+  }
+}
+
 }  // namespace hush::core

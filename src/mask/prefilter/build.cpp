@@ -75,22 +75,7 @@ void for_each_window(const Masker &masker, NodeIndex node, unsigned depth, unsig
     const std::uint64_t next = depth < offset ? 0 : word | static_cast<std::uint64_t>(key) << (8 * (depth - offset));
     for_each_window(masker, child, depth + 1, offset, window, next, visit);
   };
-  switch (record.edge_kind & 3) {
-    case EDGE_SINGLE: descend(single_edge_key(record.edges), single_edge_target(record.edges)); break;
-    case EDGE_LIST: {
-      const EdgeList &list = *edge_list_of(record);
-      for (unsigned slot = 0; slot < list.count; ++slot) descend(list.keys[slot], list.targets[slot]);
-      break;
-    }
-    case EDGE_TABLE: {
-      const EdgeTable &table = *edge_table_of(record);
-      for (unsigned key = 0; key < 256; ++key) {
-        if (table.targets[key] != 0) descend(key, table.targets[key]);
-      }
-      break;
-    }
-    default: break;
-  }
+  for_each_edge(record, descend);
 }
 
 template <typename Visit>
@@ -125,22 +110,7 @@ void mark_spread(const Masker &masker, NodeIndex node, unsigned depth, unsigned 
     seen[depth][key >> 6] |= std::uint64_t{1} << (key & 63);
     mark_spread(masker, child, depth + 1, limit, seen);
   };
-  switch (record.edge_kind & 3) {
-    case EDGE_SINGLE: descend(single_edge_key(record.edges), single_edge_target(record.edges)); break;
-    case EDGE_LIST: {
-      const EdgeList &list = *edge_list_of(record);
-      for (unsigned slot = 0; slot < list.count; ++slot) descend(list.keys[slot], list.targets[slot]);
-      break;
-    }
-    case EDGE_TABLE: {
-      const EdgeTable &table = *edge_table_of(record);
-      for (unsigned key = 0; key < 256; ++key) {
-        if (table.targets[key] != 0) descend(key, table.targets[key]);
-      }
-      break;
-    }
-    default: break;
-  }
+  for_each_edge(record, descend);
 }
 
 TrieShape trie_shape(const Masker &masker, std::uint64_t shortest) noexcept {
