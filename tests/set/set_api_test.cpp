@@ -75,6 +75,29 @@ TEST(SetApi, ShortBuffersChangeNothing) {
   EXPECT_EQ(short_len, rest.size());
 }
 
+// Bytes the walk wrote past the length a call reports (text a run took
+// back, bytes now held back in the stream) must not stay in the caller's
+// buffer.
+TEST(SetApi, NothingOfASecretStaysPastTheReportedLength) {
+  const SetHandle set = make_set({"hunter22-secret"}, 0);
+  const Bytes text = "pw=hunter22-secret;pw=hunter22-se";
+  Bytes out(text.size() + hushset_hold_limit(set.get()), '#');
+  std::uint64_t out_len = 0;
+  ASSERT_EQ(hushset_mask(set.get(), data_of(text), text.size(), reinterpret_cast<std::uint8_t *>(out.data()),
+                         out.size(), &out_len),
+            HUSHSET_OK);
+  EXPECT_EQ(out.substr(0, out_len), "pw=;pw=hunter22-se");
+  EXPECT_EQ(out.find("secret", out_len), Bytes::npos);
+
+  const StreamHandle stream(hushset_stream_new(set.get()));
+  out.assign(out.size(), '#');
+  ASSERT_EQ(hushset_write(stream.get(), data_of(text), text.size(), reinterpret_cast<std::uint8_t *>(out.data()),
+                          out.size(), &out_len),
+            HUSHSET_OK);
+  EXPECT_EQ(out.substr(0, out_len), "pw=;pw=");
+  EXPECT_EQ(out.find("hunter", out_len), Bytes::npos);
+}
+
 TEST(SetApi, DiagnosticsNameFormsLeftOutByLength) {
   struct Seen {
     std::int32_t code;
