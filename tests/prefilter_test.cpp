@@ -390,6 +390,35 @@ TEST(MaskReference, LongStreamWithSecretsAcrossEveryChunkEdge) {
   }
 }
 
+// Stretches with no candidate longer than one search (4 KiB) before each
+// secret: the walk searches on slice after slice and must not lose or
+// repeat a byte where slices meet, whole or streamed.
+TEST(MaskReference, SecretsAfterStretchesLongerThanOneSearch) {
+  std::mt19937_64 random(23);
+  std::vector<Bytes> many;
+  for (int i = 0; i < 50; ++i) many.push_back(random_bytes(random, 8 + random() % 10));
+  for (const std::vector<Bytes> &secrets : std::vector<std::vector<Bytes>>{{"correct-horse-battery"}, many}) {
+    Bytes text;
+    for (int piece = 0; piece < 6; ++piece) {
+      text += random_bytes(random, 4096 * (1 + random() % 3) + random() % 64);
+      text += secrets[random() % secrets.size()];
+    }
+    const Bytes expected = reference_mask(secrets, text, 3).output;
+    Handle filtered = make_built(secrets);
+    ASSERT_NE(internals(filtered).prefilter, nullptr);
+    Handle plain = without_prefilter(secrets);
+    for_each_kernel(filtered, [&](const char *kernel) {
+      EXPECT_EQ(mask(filtered, text, 3, false).output, expected) << kernel;
+      for (int trial = 0; trial < 4; ++trial) {
+        std::vector<std::size_t> cuts(1 + random() % 3);
+        for (std::size_t &cut : cuts) cut = random() % (text.size() + 1);
+        std::sort(cuts.begin(), cuts.end());
+        EXPECT_EQ(stream_both(filtered, plain, text, cuts, 3, kernel), expected) << kernel;
+      }
+    });
+  }
+}
+
 TEST(Prefilter, HandPickedSkips) {
   const Bytes filler(300, '.');
   struct HandCase {
