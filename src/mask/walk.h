@@ -72,6 +72,14 @@ inline NodeIndex step(const Node *nodes, const NodeIndex *root_next, NodeIndex s
   return state == 0 ? root_next[byte] : inner_transition(nodes, root_next, state, byte);
 }
 
+// The node a walk from the root over text[from, to) ends at (for checks).
+inline NodeIndex walked_state(const Automaton &automaton, const std::uint8_t *text, std::uint64_t from,
+                              std::uint64_t to) noexcept {
+  NodeIndex state = 0;
+  for (std::uint64_t p = from; p < to; ++p) state = step(automaton.nodes, automaton.root_next, state, text[p]);
+  return state;
+}
+
 // First index from `i` on whose byte leads out of the root, or `end`.  Four
 // independent table reads per test: at the root the walk depends on nothing
 // but the byte, so there is no chain from one read to the next.
@@ -187,6 +195,14 @@ NodeIndex walk_filtered(const Automaton &automaton, const Prefilter &filter, Nod
               break;
             }
           }
+        } else if (filter.landing_nodes != 0) {
+          // Straight onto the node of the candidate's window, on its last
+          // byte (see landing_node): no re-walk, no walk of the window.
+          state = landing_node(filter, text + next);
+          resume = next + SAMPLED_WINDOW;
+          assert(state == walked_state(automaton, text, next - reach, resume) && "landing off the byte-by-byte walk");
+          const Node &landed = nodes[state];
+          if (Rule::match_len(landed) != 0) rule.take(out, text, resume - 1, landed);
         } else {
           for (std::uint64_t p = next - reach; p < next; ++p) {
             state = step(nodes, root_next, state, text[p]);

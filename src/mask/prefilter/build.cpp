@@ -59,28 +59,29 @@ constexpr unsigned MAX_OFFSET = 16;
 constexpr unsigned SHAPE_DEPTH = MAX_OFFSET + SAMPLED_WIDE_WINDOW;
 constexpr unsigned SPREAD_CAP = 16;
 
-// Calls `visit` with the little-endian word of bytes [offset, window) of
-// every trie path of exactly `window` bytes below `node` (which stands
-// `depth` bytes deep and has the word `word` so far).  Recursion stops at
-// depth `window`; window - offset is at most 8.
+// Calls `visit(word, end, parent)` with the little-endian word of bytes
+// [offset, window) of every trie path of exactly `window` bytes below
+// `node` (which stands `depth` bytes deep, below `parent`, and has the word
+// `word` so far), the node the path ends at and the one before it.
+// Recursion stops at depth `window`; window - offset is at most 8.
 template <typename Visit>
-void for_each_window(const Masker &masker, NodeIndex node, unsigned depth, unsigned offset, unsigned window,
-                     std::uint64_t word, Visit &visit) noexcept {
+void for_each_window(const Masker &masker, NodeIndex node, NodeIndex parent, unsigned depth, unsigned offset,
+                     unsigned window, std::uint64_t word, Visit &visit) noexcept {
   if (depth == window) {
-    visit(word);
+    visit(word, node, parent);
     return;
   }
   const Node &record = masker.nodes[node];
   auto descend = [&](unsigned key, NodeIndex child) {
     const std::uint64_t next = depth < offset ? 0 : word | static_cast<std::uint64_t>(key) << (8 * (depth - offset));
-    for_each_window(masker, child, depth + 1, offset, window, next, visit);
+    for_each_window(masker, child, node, depth + 1, offset, window, next, visit);
   };
   for_each_edge(record, descend);
 }
 
 template <typename Visit>
 void for_each_window(const Masker &masker, unsigned offset, unsigned window, Visit &visit) noexcept {
-  for_each_window(masker, 0, 0, offset, offset + window, 0, visit);
+  for_each_window(masker, 0, 0, 0, offset, offset + window, 0, visit);
 }
 
 // Length of the shortest secret, 0 when there is none.
@@ -163,7 +164,7 @@ unsigned best_offset(const TrieShape &shape, unsigned window) noexcept {
 
 std::uint64_t count_windows(const Masker &masker, unsigned offset, unsigned window) noexcept {
   std::uint64_t count = 0;
-  auto visit = [&](std::uint64_t) { ++count; };
+  auto visit = [&](std::uint64_t, NodeIndex, NodeIndex) { ++count; };
   for_each_window(masker, offset, window, visit);
   return count;
 }
@@ -174,7 +175,7 @@ std::uint64_t count_windows(const Masker &masker, unsigned offset, unsigned wind
 std::uint64_t few_windows(const Masker &masker, unsigned offset, unsigned window,
                           std::uint32_t (&windows)[NIBBLE_MAX_WINDOWS]) noexcept {
   std::uint64_t filled = 0;
-  auto collect = [&](std::uint64_t word) {
+  auto collect = [&](std::uint64_t word, NodeIndex, NodeIndex) {
     if (filled > NIBBLE_MAX_WINDOWS) return;
     for (std::uint64_t i = 0; i < filled && i < NIBBLE_MAX_WINDOWS; ++i) {
       if (windows[i] == static_cast<std::uint32_t>(word)) return;
@@ -191,8 +192,9 @@ std::uint64_t few_windows(const Masker &masker, unsigned offset, unsigned window
 std::uint32_t byte_order_key(std::uint32_t word) noexcept { return __builtin_bswap32(word); }
 
 Prefilter *obtain_block(const Masker &masker, std::uint64_t bitset_words, CallerAddress caller,
-                        std::uint64_t window_slots = 0) noexcept {
-  const std::uint64_t block_len = sizeof(Prefilter) + (bitset_words + window_slots) * sizeof(std::uint64_t);
+                        std::uint64_t window_slots = 0, std::uint64_t node_words = 0) noexcept {
+  const std::uint64_t block_len =
+      sizeof(Prefilter) + (bitset_words + window_slots + node_words) * sizeof(std::uint64_t);
   const Allocator allocator = masker.allocator;
   void *block = allocator.vtable->alloc(allocator.context, block_len, ALIGN_PREFILTER, caller);
   if (block == nullptr) return nullptr;
@@ -277,9 +279,10 @@ BitsetSize bitset_size(std::uint64_t words) noexcept {
 // A bitset of 2^log2_bits bits, hashed (multiplier and shift) or, for
 // windows of one or two bytes, indexed by the window itself.
 Prefilter *obtain_bitset(const Masker &masker, PrefilterKind kind, unsigned offset, unsigned window, BitsetSize size,
-                         bool hashed, CallerAddress caller, std::uint64_t window_slots = 0) noexcept {
+                         bool hashed, CallerAddress caller, std::uint64_t window_slots = 0,
+                         std::uint64_t node_words = 0) noexcept {
   const std::uint64_t bits = std::uint64_t{1} << size.log2_bits;
-  Prefilter *filter = obtain_block(masker, (bits + 63) / 64, caller, window_slots);
+  Prefilter *filter = obtain_block(masker, (bits + 63) / 64, caller, window_slots, node_words);
   if (filter == nullptr) return nullptr;
   filter->kind = kind;
   filter->window = static_cast<std::uint8_t>(window);
@@ -311,7 +314,9 @@ Prefilter *build_bitset(const Masker &masker, unsigned offset, unsigned window, 
   const BitsetSize size = hashed ? bitset_size(count_windows(masker, offset, window)) : BitsetSize{8 * window, 1};
   Prefilter *filter = obtain_bitset(masker, PrefilterKind::bitset, offset, window, size, hashed, caller);
   if (filter == nullptr) return nullptr;
-  auto insert = [&](std::uint64_t word) { insert_word(*filter, static_cast<std::uint32_t>(word)); };
+  auto insert = [&](std::uint64_t word, NodeIndex, NodeIndex) {
+    insert_word(*filter, static_cast<std::uint32_t>(word));
+  };
   for_each_window(masker, offset, window, insert);
   return filter;
 }
@@ -322,13 +327,17 @@ Prefilter *build_bitset(const Masker &masker, unsigned offset, unsigned window, 
 Prefilter *build_sampled(const Masker &masker, unsigned offset, unsigned window, std::uint64_t count,
                          CallerAddress caller) noexcept {
   const unsigned slots_log2 = ceil_log2(2 * count) < 4 ? 4 : ceil_log2(2 * count);
+  const std::uint64_t slot_count = std::uint64_t{1} << slots_log2;
+  const bool landing = offset == 0;
   Prefilter *filter = obtain_bitset(masker, PrefilterKind::sampled, offset, window, bitset_size(SAMPLE_STRIDE * count),
-                                    true, caller, std::uint64_t{1} << slots_log2);
+                                    true, caller, slot_count, landing ? slot_count / 2 : 0);
   if (filter == nullptr) return nullptr;
   filter->window_slots_log2 = slots_log2;
+  filter->landing_nodes = landing ? 1 : 0;
   std::uint64_t *slots = window_table_of(*filter);
+  NodeIndex *landing_nodes = landing ? landing_nodes_of(*filter) : nullptr;
   const std::uint64_t slot_mask = filter->window_slots - 1;
-  auto insert = [&](std::uint64_t word) {
+  auto insert = [&](std::uint64_t word, NodeIndex end, NodeIndex parent) {
     std::uint8_t bytes[8];
     for (unsigned o = 0; o < 8; ++o) bytes[o] = static_cast<std::uint8_t>(word >> (8 * o));
     for (unsigned o = 0; o < SAMPLE_STRIDE; ++o) {
@@ -340,6 +349,7 @@ Prefilter *build_sampled(const Masker &masker, unsigned offset, unsigned window,
       if (slots[slot] == listed) return;  // paths that share the first 7 bytes past the offset
     }
     slots[slot] = listed;
+    if (landing_nodes != nullptr) landing_nodes[slot] = window == SAMPLED_WINDOW ? end : parent;
   };
   for_each_window(masker, offset, window, insert);
   return filter;
@@ -427,6 +437,18 @@ void build_prefilter(Masker &masker, CallerAddress caller) noexcept {
   filter->kernel = best_prefilter_kernel(filter->kind);
   filter->search = prefilter_search(filter->kind, filter->kernel);
   masker.prefilter = filter;
+}
+
+NodeIndex landing_node(const Prefilter &filter, const std::uint8_t *window) noexcept {
+  const std::uint64_t bytes = window_at(window, SAMPLED_WINDOW);
+  const std::uint64_t key = bytes | WINDOW_PRESENT;
+  const std::uint64_t *slots = window_table_of(filter);
+  const std::uint64_t mask = filter.window_slots - 1;
+  for (std::uint64_t slot = window_home_slot(bytes, filter.window_slots_log2); slots[slot] != 0;
+       slot = (slot + 1) & mask) {
+    if (slots[slot] == key) return landing_nodes_of(filter)[slot];
+  }
+  return 0;
 }
 
 void drop_prefilter(Masker &masker, CallerAddress caller) noexcept {

@@ -123,6 +123,10 @@ struct alignas(64) Prefilter {
   // goes on to the next slot, cyclically, up to the first empty one.
   std::uint64_t window_slots;
   std::uint32_t window_slots_log2;
+  // Sampled filter at offset 0: 1 when the table is followed by one 32-bit
+  // node index per slot, the trie node at the end of the slot's 7 bytes
+  // (see landing_node).
+  std::uint8_t landing_nodes;
   PrefilterKind kind;
   PrefilterKernel kernel;
   // w: up to NIBBLE_WINDOW_MAX or BITSET_WINDOW_MAX; for the sampled
@@ -172,6 +176,13 @@ static_assert(sizeof(Prefilter) % 64 == 0, "the bitset after the header starts o
   return bitset_of(filter) + filter.bitset_words;
 }
 
+[[nodiscard]] inline const NodeIndex *landing_nodes_of(const Prefilter &filter) noexcept {
+  return reinterpret_cast<const NodeIndex *>(window_table_of(filter) + filter.window_slots);
+}
+[[nodiscard]] inline NodeIndex *landing_nodes_of(Prefilter &filter) noexcept {
+  return reinterpret_cast<NodeIndex *>(window_table_of(filter) + filter.window_slots);
+}
+
 inline constexpr std::uint64_t WINDOW_TABLE_MULTIPLIER = 0x9E3779B97F4A7C15u;  // 2^64 / golden ratio, odd
 inline constexpr std::uint64_t WINDOW_PRESENT = std::uint64_t{1} << 63;
 
@@ -182,6 +193,19 @@ void build_prefilter(Masker &masker, CallerAddress caller) noexcept;
 
 // Releases the filter, if any.
 void drop_prefilter(Masker &masker, CallerAddress caller) noexcept;
+
+// For a filter with landing_nodes: the node the trie path of the 7 text
+// bytes at `window` ends at when they are a listed window, else 0.  At a
+// candidate p that is listed, the byte-by-byte walk stands on exactly this
+// node after byte p + 6, whatever came before p: a trie path that begins
+// at a position that is not a candidate is at most 6 bytes long (its first
+// 7 bytes are no window), so every path begun before p has ended by then,
+// and no longer path than p's own ends there.  Nor does any match end at
+// p .. p + 5: it would begin at a candidate before p, or be shorter than
+// the 7 bytes every secret reaches.  So the walk may land there instead of
+// re-walking r bytes and walking 7 more, each a likely cache miss in a
+// large trie.
+[[nodiscard]] NodeIndex landing_node(const Prefilter &filter, const std::uint8_t *window) noexcept;
 
 // Kernel choice, made in one place (prefilter_dispatch.cpp).  The search of
 // `kernel` for filters of `kind`, or null when this build or this CPU
