@@ -321,6 +321,18 @@ Prefilter *build_bitset(const Masker &masker, unsigned offset, unsigned window, 
   return filter;
 }
 
+// The tail-prefix bitset: 64 bits per 3-byte prefix, within 2^9 and 2^18
+// bits (32 KiB, so that it stays in the first-level cache), and none when
+// that leaves fewer than 16 bits per prefix (about one tested position in
+// sixteen would pass by collision).
+unsigned tail_prefix_bits_log2(std::uint64_t prefixes) noexcept {
+  constexpr unsigned MIN_LOG2 = 9;
+  constexpr unsigned MAX_LOG2 = 18;
+  const unsigned wanted = ceil_log2(prefixes * 64);
+  const unsigned log2 = wanted < MIN_LOG2 ? MIN_LOG2 : wanted > MAX_LOG2 ? MAX_LOG2 : wanted;
+  return (std::uint64_t{1} << log2) < prefixes * 16 ? 0 : log2;
+}
+
 // Each window enters the bitset with its four keys at offsets 0 to 3, and
 // the window table with its first 7 bytes, once.  The table is at most half
 // full.
@@ -329,11 +341,25 @@ Prefilter *build_sampled(const Masker &masker, unsigned offset, unsigned window,
   const unsigned slots_log2 = ceil_log2(2 * count) < 4 ? 4 : ceil_log2(2 * count);
   const std::uint64_t slot_count = std::uint64_t{1} << slots_log2;
   const bool landing = offset == 0;
-  Prefilter *filter = obtain_bitset(masker, PrefilterKind::sampled, offset, window, bitset_size(SAMPLE_STRIDE * count),
-                                    true, caller, slot_count, landing ? slot_count / 2 : 0);
+  const std::uint64_t landing_words = landing ? slot_count / 2 : 0;
+  const unsigned tail_log2 = tail_prefix_bits_log2(count_windows(masker, 0, TAIL_PREFIX));
+  const std::uint64_t tail_words = tail_log2 == 0 ? 0 : (std::uint64_t{1} << tail_log2) / 64;
+  const BitsetSize size = bitset_size(SAMPLE_STRIDE * count);
+  Prefilter *filter = obtain_bitset(masker, PrefilterKind::sampled, offset, window, size, true, caller, slot_count,
+                                    landing_words + tail_words);
   if (filter == nullptr) return nullptr;
   filter->window_slots_log2 = slots_log2;
   filter->landing_nodes = landing ? 1 : 0;
+  if (tail_log2 != 0) {
+    filter->tail_prefix_log2 = static_cast<std::uint8_t>(tail_log2);
+    filter->tail_prefix_at = filter->bitset_words + slot_count + landing_words;
+    std::uint64_t *tail = bitset_of(*filter) + filter->tail_prefix_at;
+    auto mark = [&](std::uint64_t word, NodeIndex, NodeIndex) {
+      const std::uint32_t bit = tail_prefix_bit(*filter, static_cast<std::uint32_t>(word));
+      tail[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+    };
+    for_each_window(masker, 0, TAIL_PREFIX, mark);
+  }
   std::uint64_t *slots = window_table_of(*filter);
   NodeIndex *landing_nodes = landing ? landing_nodes_of(*filter) : nullptr;
   const std::uint64_t slot_mask = filter->window_slots - 1;

@@ -127,6 +127,13 @@ struct alignas(64) Prefilter {
   // node index per slot, the trie node at the end of the slot's 7 bytes
   // (see landing_node).
   std::uint8_t landing_nodes;
+  // Sampled filter: log2 of the bits of a bitset of the secrets' first
+  // TAIL_PREFIX bytes (hashed as a bitset filter hashes a window), stored
+  // tail_prefix_at 64-bit words after the bitset's start; 0 for none.  It
+  // lets a chunk's last window be resolved without walking it (see
+  // tail_state in mask/walk.h).
+  std::uint8_t tail_prefix_log2;
+  std::uint64_t tail_prefix_at;
   PrefilterKind kind;
   PrefilterKernel kernel;
   // w: up to NIBBLE_WINDOW_MAX or BITSET_WINDOW_MAX; for the sampled
@@ -181,6 +188,25 @@ static_assert(sizeof(Prefilter) % 64 == 0, "the bitset after the header starts o
 }
 [[nodiscard]] inline NodeIndex *landing_nodes_of(Prefilter &filter) noexcept {
   return reinterpret_cast<NodeIndex *>(window_table_of(filter) + filter.window_slots);
+}
+
+inline constexpr unsigned TAIL_PREFIX = 3;
+inline constexpr std::uint32_t TAIL_PREFIX_MULTIPLIER = 0x9E3779B1u;  // 2^32 / golden ratio, odd
+
+// The bit of the tail-prefix bitset that the 3 bytes `word` (little-endian)
+// select.
+[[nodiscard]] inline std::uint32_t tail_prefix_bit(const Prefilter &filter, std::uint32_t word) noexcept {
+  return static_cast<std::uint32_t>(word * TAIL_PREFIX_MULTIPLIER) >> (32 - filter.tail_prefix_log2);
+}
+
+// Whether the 3 text bytes at `bytes` may begin a trie path of 3 bytes or
+// more (false only when none does).
+[[nodiscard]] inline bool tail_prefix_listed(const Prefilter &filter, const std::uint8_t *bytes) noexcept {
+  const std::uint32_t word = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+                             static_cast<std::uint32_t>(bytes[2]) << 16;
+  const std::uint32_t bit = tail_prefix_bit(filter, word);
+  const std::uint64_t *tail = bitset_of(filter) + filter.tail_prefix_at;
+  return ((tail[bit >> 6] >> (bit & 63)) & 1) != 0;
 }
 
 inline constexpr std::uint64_t WINDOW_TABLE_MULTIPLIER = 0x9E3779B97F4A7C15u;  // 2^64 / golden ratio, odd
