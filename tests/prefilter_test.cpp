@@ -169,9 +169,10 @@ void check_kernels_against_portable(const std::vector<Bytes> &secrets, std::mt19
   std::set<Bytes> windows;
   for (const Bytes &secret : secrets) windows.insert(secret.substr(filter->offset, window));
 
-  // Filler with windows sprinkled in, at every offset of a vector block.
-  Bytes text = random_bytes(random, random() % 400);
-  for (std::size_t at = random() % 40; at + window <= text.size(); at += 1 + random() % 90) {
+  // Filler with windows sprinkled in, at every offset of a vector block;
+  // some texts are long enough for the kernels' rounds over long stretches.
+  Bytes text = random_bytes(random, random() % 1200);
+  for (std::size_t at = random() % 40; at + window <= text.size(); at += 1 + random() % 180) {
     text.replace(at, window, *std::next(windows.begin(), static_cast<long>(random() % windows.size())));
   }
   if (text.size() < window) return;

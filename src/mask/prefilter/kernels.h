@@ -118,6 +118,20 @@ inline constexpr std::uint64_t NO_CANDIDATE = UINT64_MAX;
   return NO_CANDIDATE;
 }
 
+// The first candidate that the hits of tested positions q, q + 4, ...
+// stand for (bit k of `hits` for q + 4k), confirmed in order, or
+// NO_CANDIDATE.
+[[nodiscard]] inline std::uint64_t first_confirmed(const Prefilter &filter, const std::uint8_t *text,
+                                                   std::uint64_t from, std::uint64_t q, std::uint64_t hits,
+                                                   std::uint64_t limit) noexcept {
+  for (; hits != 0; hits &= hits - 1) {
+    const std::uint64_t found = confirm_sampled_hit(
+        filter, text, from, q + SAMPLE_STRIDE * static_cast<unsigned>(__builtin_ctzll(hits)), limit);
+    if (found != NO_CANDIDATE) return found;
+  }
+  return NO_CANDIDATE;
+}
+
 // The sampled filter's tested key at `bytes`: the 4-byte word, or for
 // 5-byte keys the word and the word one byte on, folded into 32 bits for
 // the same hashes.  The build hashes the keys of every window with it.

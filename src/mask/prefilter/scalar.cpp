@@ -97,11 +97,8 @@ std::uint64_t sampled_tail(const Prefilter &filter, const std::uint8_t *text, st
     const std::uint64_t hits =
         (probe(sampled_key<KEY>(text + q)) & 1) | (probe(sampled_key<KEY>(text + q + 4)) & 1) << 1 |
         (probe(sampled_key<KEY>(text + q + 8)) & 1) << 2 | (probe(sampled_key<KEY>(text + q + 12)) & 1) << 3;
-    for (std::uint64_t lanes = hits; lanes != 0; lanes &= lanes - 1) {
-      const std::uint64_t found = confirm_sampled_hit(
-          filter, text, from, q + SAMPLE_STRIDE * static_cast<unsigned>(__builtin_ctzll(lanes)), limit);
-      if (found != NO_CANDIDATE) return found;
-    }
+    const std::uint64_t found = first_confirmed(filter, text, from, q, hits, limit);
+    if (found != NO_CANDIDATE) return found;
   }
   for (; text_end - q >= KEY && q < limit + SAMPLE_STRIDE - 1; q += SAMPLE_STRIDE) {
     if ((probe(sampled_key<KEY>(text + q)) & 1) == 0) continue;
