@@ -164,7 +164,7 @@ HUSH_PREFILTER_TARGET std::uint64_t sampled_search(const Prefilter &filter, cons
   const std::uint64_t text_end = limit + filter.window - 1;
   std::uint64_t q = from;
   // Over long stretches four gathers a round while 128 bytes remain, then
-  // two: four in flight kept the 10,000-secret set's 256 KiB bitset busier
+  // two: four in flight kept the 10,000-secret set's two-probe bitset busier
   // (64 KiB writes of the CI log, 10,000 secrets: 12.6-14.2 against
   // 9.1-10.2 ms; 100,000 secrets 21.7-22.6 against 19.6-20.5; eight a
   // round lost, 12.5-12.7), while one write per log line ran 2-5% slower
