@@ -163,7 +163,10 @@ else
 fi
 
 if command -v go >/dev/null; then
-  go_env=(env PKG_CONFIG_PATH="$libdir/pkgconfig" GOFLAGS=-mod=mod GOPROXY=off CGO_ENABLED=1)
+  # A build cache of its own: go reused a test binary's cgo link from an
+  # earlier run against a prefix that no longer exists ("cannot find
+  # -lhushset" on the second run on one machine).
+  go_env=(env PKG_CONFIG_PATH="$libdir/pkgconfig" GOFLAGS=-mod=mod GOPROXY=off CGO_ENABLED=1 GOCACHE="$work/go-cache")
   step "Go package: gofmt, go vet, tests under -race, benchmarks once, against the prefix"
   unformatted=$(gofmt -l "$root/go" "$root/examples/go" "$work/src/go")
   test -z "$unformatted" || { echo "not gofmt-formatted: $unformatted" >&2; exit 1; }
