@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "automaton/node.h"
+#include "mask/prefilter/kernels.h"
 #include "mask/prefilter/prefilter.h"
 
 namespace hush::core {
@@ -142,6 +143,32 @@ NodeIndex walk(const Automaton &automaton, NodeIndex state, const std::uint8_t *
 // secrets, 64 KiB writes: 60 -> 52 ms; 10,000: 13.1 -> 12.9.
 inline constexpr std::uintptr_t LANDING_PREFETCH_LINES = 8;
 
+// The node of the window at the candidate `at` (see landing_node).  A
+// secret's own nodes lie in a row from where its path left the ones it
+// shares, so the records after it are asked for before the walk needs
+// them (a prefetch never faults, past the array's end neither).
+inline NodeIndex land_on_window(const Automaton &automaton, const Prefilter &filter, const std::uint8_t *text,
+                                std::uint64_t at) noexcept {
+  const NodeIndex node = landing_node(filter, text + at);
+  const auto record = reinterpret_cast<std::uintptr_t>(automaton.nodes + node);
+  for (std::uintptr_t line = 1; line <= LANDING_PREFETCH_LINES; ++line) {
+    __builtin_prefetch(reinterpret_cast<const void *>(record + 64 * line));
+  }
+  return node;
+}
+
+// Where the walk resumes in a jump to the chunk's last r positions
+// [limit, end): after the last byte that no path of at most r bytes holds
+// (see Prefilter::reach_bytes), since the walk stands at the root after
+// it, or at limit.
+inline std::uint64_t after_last_out_of_reach(const Prefilter &filter, const std::uint8_t *text, std::uint64_t limit,
+                                             std::uint64_t end) noexcept {
+  for (std::uint64_t q = end; q > limit; --q) {
+    if (!in_reach(filter, text[q - 1])) return q;
+  }
+  return limit;
+}
+
 // When a search lets the walk jump nothing, the next one waits this many
 // bytes more, doubling up to this bound, and a jump resets the wait: where
 // candidates are dense (text made of secret material) the walk then pays
@@ -213,31 +240,18 @@ NodeIndex walk_filtered(const Automaton &automaton, const Prefilter &filter, Nod
       if (next > i && (next == limit || next - i >= reach)) {
         state = 0;
         std::uint64_t resume = next;
-        if (next == limit && filter.tail_prefix_log2 != 0 &&
-            tail_state(automaton, filter, text, limit, text_len, state)) {
-          assert(state == walked_state(automaton, text, limit, text_len) && "tail off the byte-by-byte walk");
-          break;
-        }
         if (next == limit) {
-          for (std::uint64_t q = text_len; q > limit; --q) {
-            if (!in_reach(filter, text[q - 1])) {
-              resume = q;
-              break;
-            }
+          if (filter.tail_prefix_log2 != 0 && tail_state(automaton, filter, text, limit, text_len, state)) {
+            assert(state == walked_state(automaton, text, limit, text_len) && "tail off the byte-by-byte walk");
+            break;
           }
+          resume = after_last_out_of_reach(filter, text, limit, text_len);
         } else if (filter.landing_nodes != 0) {
           // Straight onto the node of the candidate's window, on its last
-          // byte (see landing_node): no re-walk, no walk of the window.
-          state = landing_node(filter, text + next);
+          // byte: no re-walk, no walk of the window.
+          state = land_on_window(automaton, filter, text, next);
           resume = next + SAMPLED_WINDOW;
           assert(state == walked_state(automaton, text, next - reach, resume) && "landing off the byte-by-byte walk");
-          // A secret's own nodes lie in a row from where its path left the
-          // ones it shares: ask for the next 16 before walking them (a
-          // prefetch never faults, past the array's end neither).
-          const auto at = reinterpret_cast<std::uintptr_t>(nodes + state);
-          for (std::uintptr_t line = 1; line <= LANDING_PREFETCH_LINES; ++line) {
-            __builtin_prefetch(reinterpret_cast<const void *>(at + 64 * line));
-          }
           const Node &landed = nodes[state];
           if (Rule::match_len(landed) != 0) rule.take(out, text, resume - 1, landed);
         } else {

@@ -151,6 +151,27 @@ HUSH_PREFILTER_TARGET inline __m256i sampled_keys(const std::uint8_t *at) noexce
   }
 }
 
+// The hits of the 8 * BLOCKS tested keys at `at`, at, at + 4, ..., bit k
+// for at + 4k, with the text asked for ahead; one branch for all.
+template <unsigned PROBES, unsigned KEY, unsigned BLOCKS>
+HUSH_PREFILTER_TARGET inline std::uint64_t sampled_hits(const BitsetLanes &lanes, const std::uint8_t *at) noexcept {
+  const __m256i all = _mm256_set1_epi32(-1);
+  const __m256i one = _mm256_set1_epi32(1);
+  __m256i block_hits[BLOCKS];
+  __m256i any = _mm256_setzero_si256();
+  for (unsigned block = 0; block < BLOCKS; ++block) {
+    if (block % 2 == 0) prefetch_text(at + 32 * block);
+    block_hits[block] = _mm256_and_si256(probe_lanes<PROBES>(lanes, sampled_keys<KEY>(at + 32 * block), all), one);
+    any = _mm256_or_si256(any, block_hits[block]);
+  }
+  if (_mm256_testz_si256(any, any)) return 0;
+  std::uint64_t hits = 0;
+  for (unsigned block = 0; block < BLOCKS; ++block) {
+    hits |= static_cast<std::uint64_t>(hit_lanes(block_hits[block])) << (8 * block);
+  }
+  return hits;
+}
+
 inline constexpr std::uint64_t LONG_STRETCH = 512;
 
 // The sampled bitset, sixteen tested keys a round.  Hit lanes are
@@ -160,7 +181,6 @@ HUSH_PREFILTER_TARGET std::uint64_t sampled_search(const Prefilter &filter, cons
                                                    std::uint64_t from, std::uint64_t limit) noexcept {
   const BitsetLanes lanes = bitset_lanes(filter);
   const __m256i one = _mm256_set1_epi32(1);
-  const __m256i all = _mm256_set1_epi32(-1);
   const std::uint64_t text_end = limit + filter.window - 1;
   std::uint64_t q = from;
   // Over long stretches four gathers a round while 128 bytes remain, then
@@ -171,27 +191,14 @@ HUSH_PREFILTER_TARGET std::uint64_t sampled_search(const Prefilter &filter, cons
   // with them.
   if (text_end - q >= LONG_STRETCH) {
     for (; text_end - q >= 128 + KEY - 4; q += 128) {
-      prefetch_text(text + q);
-      prefetch_text(text + q + 64);
-      const __m256i a = _mm256_and_si256(probe_lanes<PROBES>(lanes, sampled_keys<KEY>(text + q), all), one);
-      const __m256i b = _mm256_and_si256(probe_lanes<PROBES>(lanes, sampled_keys<KEY>(text + q + 32), all), one);
-      const __m256i c = _mm256_and_si256(probe_lanes<PROBES>(lanes, sampled_keys<KEY>(text + q + 64), all), one);
-      const __m256i d = _mm256_and_si256(probe_lanes<PROBES>(lanes, sampled_keys<KEY>(text + q + 96), all), one);
-      const __m256i any = _mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d));
-      if (_mm256_testz_si256(any, any)) continue;
-      const std::uint64_t hits =
-          hit_lanes(a) | hit_lanes(b) << 8 | hit_lanes(c) << 16 | static_cast<std::uint64_t>(hit_lanes(d)) << 24;
-      const std::uint64_t found = first_confirmed(filter, text, from, q, hits, limit);
+      const std::uint64_t found =
+          first_confirmed(filter, text, from, q, sampled_hits<PROBES, KEY, 4>(lanes, text + q), limit);
       if (found != NO_CANDIDATE) return found;
     }
   }
   for (; text_end - q >= 64 + KEY - 4; q += 64) {
-    prefetch_text(text + q);
-    const __m256i low = _mm256_and_si256(probe_lanes<PROBES>(lanes, sampled_keys<KEY>(text + q), all), one);
-    const __m256i high = _mm256_and_si256(probe_lanes<PROBES>(lanes, sampled_keys<KEY>(text + q + 32), all), one);
-    const __m256i either = _mm256_or_si256(low, high);
-    if (_mm256_testz_si256(either, either)) continue;
-    const std::uint64_t found = first_confirmed(filter, text, from, q, hit_lanes(low) | hit_lanes(high) << 8, limit);
+    const std::uint64_t found =
+        first_confirmed(filter, text, from, q, sampled_hits<PROBES, KEY, 2>(lanes, text + q), limit);
     if (found != NO_CANDIDATE) return found;
   }
   // The last tested keys, eight at a time with masked loads: a lane reads

@@ -294,18 +294,16 @@ Prefilter *obtain_bitset(const Masker &masker, PrefilterKind kind, unsigned offs
   return filter;
 }
 
-void set_bit(Prefilter &filter, std::uint64_t bit) noexcept {
-  bitset_of(filter)[bit >> 6] |= std::uint64_t{1} << (bit & 63);
-}
+void set_bit(std::uint64_t *words, std::uint64_t bit) noexcept { words[bit >> 6] |= std::uint64_t{1} << (bit & 63); }
 
 void insert_word(Prefilter &filter, std::uint32_t word) noexcept {
   if (filter.probes == 1) {
-    set_bit(filter, bitset_bit(word, filter.hash_multiplier, filter.hash_shift));
+    set_bit(bitset_of(filter), bitset_bit(word, filter.hash_multiplier, filter.hash_shift));
     return;
   }
   const TwoProbes probes = two_probes(word, filter.hash_multiplier, filter.hash_shift, filter.bit_multiplier);
-  set_bit(filter, std::uint64_t{probes.block} * 32 + probes.first);
-  set_bit(filter, std::uint64_t{probes.block} * 32 + probes.second);
+  set_bit(bitset_of(filter), std::uint64_t{probes.block} * 32 + probes.first);
+  set_bit(bitset_of(filter), std::uint64_t{probes.block} * 32 + probes.second);
 }
 
 Prefilter *build_bitset(const Masker &masker, unsigned offset, unsigned window, CallerAddress caller) noexcept {
@@ -355,8 +353,7 @@ Prefilter *build_sampled(const Masker &masker, unsigned offset, unsigned window,
     filter->tail_prefix_at = filter->bitset_words + slot_count + landing_words;
     std::uint64_t *tail = bitset_of(*filter) + filter->tail_prefix_at;
     auto mark = [&](std::uint64_t word, NodeIndex, NodeIndex) {
-      const std::uint32_t bit = tail_prefix_bit(*filter, static_cast<std::uint32_t>(word));
-      tail[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+      set_bit(tail, tail_prefix_bit(*filter, static_cast<std::uint32_t>(word)));
     };
     for_each_window(masker, 0, TAIL_PREFIX, mark);
   }
@@ -467,14 +464,8 @@ void build_prefilter(Masker &masker, CallerAddress caller) noexcept {
 
 NodeIndex landing_node(const Prefilter &filter, const std::uint8_t *window) noexcept {
   const std::uint64_t bytes = window_at(window, SAMPLED_WINDOW);
-  const std::uint64_t key = bytes | WINDOW_PRESENT;
-  const std::uint64_t *slots = window_table_of(filter);
-  const std::uint64_t mask = filter.window_slots - 1;
-  for (std::uint64_t slot = window_home_slot(bytes, filter.window_slots_log2); slots[slot] != 0;
-       slot = (slot + 1) & mask) {
-    if (slots[slot] == key) return landing_nodes_of(filter)[slot];
-  }
-  return 0;
+  const std::uint64_t slot = listed_slot(filter, bytes, window_home_slot(bytes, filter.window_slots_log2));
+  return slot == NOT_LISTED ? 0 : landing_nodes_of(filter)[slot];
 }
 
 void drop_prefilter(Masker &masker, CallerAddress caller) noexcept {

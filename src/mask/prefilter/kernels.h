@@ -77,16 +77,37 @@ struct TwoProbes {
                          static_cast<std::uint64_t>(window_word(bytes + 4, 3)) << 32;
 }
 
-// Whether `window` is in the sampled filter's table, probing from `slot`,
-// its home slot.
-[[nodiscard]] inline bool window_listed(const Prefilter &filter, std::uint64_t window, std::uint64_t slot) noexcept {
+inline constexpr std::uint64_t NOT_LISTED = UINT64_MAX;
+
+// The slot of the sampled filter's table that holds `window`, probing from
+// `slot`, its home slot; NOT_LISTED when none does.
+[[nodiscard]] inline std::uint64_t listed_slot(const Prefilter &filter, std::uint64_t window,
+                                               std::uint64_t slot) noexcept {
   const std::uint64_t key = window | WINDOW_PRESENT;
   const std::uint64_t *slots = window_table_of(filter);
   const std::uint64_t mask = filter.window_slots - 1;
   for (;; slot = (slot + 1) & mask) {
-    if (slots[slot] == key) return true;
-    if (slots[slot] == 0) return false;
+    if (slots[slot] == key) return slot;
+    if (slots[slot] == 0) return NOT_LISTED;
   }
+}
+
+[[nodiscard]] inline bool window_listed(const Prefilter &filter, std::uint64_t window, std::uint64_t slot) noexcept {
+  return listed_slot(filter, window, slot) != NOT_LISTED;
+}
+
+// The bit of the tail-prefix bitset that the 3 bytes `word` (little-endian)
+// select.
+[[nodiscard]] inline std::uint32_t tail_prefix_bit(const Prefilter &filter, std::uint32_t word) noexcept {
+  return bitset_bit(word, TAIL_PREFIX_MULTIPLIER, 32 - filter.tail_prefix_log2);
+}
+
+// Whether the 3 text bytes at `bytes` may begin a trie path of 3 bytes or
+// more (false only when none does).
+[[nodiscard]] inline bool tail_prefix_listed(const Prefilter &filter, const std::uint8_t *bytes) noexcept {
+  const std::uint32_t bit = tail_prefix_bit(filter, window_word(bytes, TAIL_PREFIX));
+  const std::uint64_t *tail = bitset_of(filter) + filter.tail_prefix_at;
+  return ((tail[bit >> 6] >> (bit & 63)) & 1) != 0;
 }
 
 // How far ahead of the bytes it tests a kernel asks for the text, one

@@ -193,22 +193,6 @@ static_assert(sizeof(Prefilter) % 64 == 0, "the bitset after the header starts o
 inline constexpr unsigned TAIL_PREFIX = 3;
 inline constexpr std::uint32_t TAIL_PREFIX_MULTIPLIER = 0x9E3779B1u;  // 2^32 / golden ratio, odd
 
-// The bit of the tail-prefix bitset that the 3 bytes `word` (little-endian)
-// select.
-[[nodiscard]] inline std::uint32_t tail_prefix_bit(const Prefilter &filter, std::uint32_t word) noexcept {
-  return static_cast<std::uint32_t>(word * TAIL_PREFIX_MULTIPLIER) >> (32 - filter.tail_prefix_log2);
-}
-
-// Whether the 3 text bytes at `bytes` may begin a trie path of 3 bytes or
-// more (false only when none does).
-[[nodiscard]] inline bool tail_prefix_listed(const Prefilter &filter, const std::uint8_t *bytes) noexcept {
-  const std::uint32_t word = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-                             static_cast<std::uint32_t>(bytes[2]) << 16;
-  const std::uint32_t bit = tail_prefix_bit(filter, word);
-  const std::uint64_t *tail = bitset_of(filter) + filter.tail_prefix_at;
-  return ((tail[bit >> 6] >> (bit & 63)) & 1) != 0;
-}
-
 inline constexpr std::uint64_t WINDOW_TABLE_MULTIPLIER = 0x9E3779B97F4A7C15u;  // 2^64 / golden ratio, odd
 inline constexpr std::uint64_t WINDOW_PRESENT = std::uint64_t{1} << 63;
 
