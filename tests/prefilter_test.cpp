@@ -391,6 +391,37 @@ TEST(MaskReference, LongStreamWithSecretsAcrossEveryChunkEdge) {
   }
 }
 
+// Secrets that begin with the last one or two bytes of another, written
+// back to back and streamed with a cut at every position: a chunk then
+// often begins inside a secret whose first bytes were held back, masked
+// or not, which the walk may only forget when they cannot begin one.
+TEST(MaskReference, SecretsChainedByTheirLastBytesAcrossEveryCut) {
+  std::mt19937_64 random(29);
+  std::vector<Bytes> secrets;
+  for (int i = 0; i < 50; ++i) secrets.push_back(random_bytes(random, 8 + random() % 10));
+  Bytes text = random_bytes(random, 40);
+  for (int chain = 0; chain < 6; ++chain) {
+    const Bytes first = random_bytes(random, 8 + random() % 5);
+    const std::size_t shared = 1 + chain % 2;
+    const Bytes second = first.substr(first.size() - shared) + random_bytes(random, 8);
+    secrets.push_back(first);
+    secrets.push_back(second);
+    text += first + second.substr(shared) + random_bytes(random, 20 + random() % 20);
+  }
+  Handle filtered = make_built(secrets);
+  ASSERT_NE(internals(filtered).prefilter, nullptr);
+  ASSERT_NE(internals(filtered).prefilter->tail_prefix_log2, 0);
+  Handle plain = without_prefilter(secrets);
+  for (const std::uint64_t max_stars : {0, 3}) {
+    const Bytes expected = reference_mask(secrets, text, max_stars).output;
+    for_each_kernel(filtered, [&](const char *kernel) {
+      for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+        ASSERT_EQ(stream_both(filtered, plain, text, {cut}, max_stars, kernel), expected) << kernel << ", cut " << cut;
+      }
+    });
+  }
+}
+
 // Stretches with no candidate longer than one search (4 KiB) before each
 // secret: the walk searches on slice after slice and must not lose or
 // repeat a byte where slices meet, whole or streamed.

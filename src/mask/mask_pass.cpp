@@ -98,6 +98,14 @@ struct LongestMatchRule {
   }
 };
 
+// The held-back bytes as input, when they are: the last masked byte lies
+// before them, so they were copied from the text unchanged.
+Preceding unmasked_reminder(const Masker &masker) noexcept {
+  const auto held = static_cast<std::int64_t>(masker.reminder_len);
+  if (masker.last_match_end >= -held) return {nullptr, 0};
+  return {masker.reminder, masker.reminder_len};
+}
+
 }  // namespace
 
 Status mask_text(Masker &masker, const std::uint8_t *text, std::uint64_t text_len, std::uint64_t max_stars,
@@ -120,8 +128,8 @@ Status mask_text(Masker &masker, const std::uint8_t *text, std::uint64_t text_le
   RunBookkeeping run{masker.last_match_end, masker.last_match_len, masker.run_len};
   Output output{buffer, carried, 0, carried};
   LongestMatchRule rule{run, max_stars};
-  const NodeIndex state =
-      walk_chunk(automaton_of(masker), static_cast<NodeIndex>(masker.state), text, text_len, output, rule);
+  const NodeIndex state = walk_chunk(automaton_of(masker), static_cast<NodeIndex>(masker.state),
+                                     unmasked_reminder(masker), text, text_len, output, rule);
   const std::uint64_t p = output.p;
 
   masker.state = state;

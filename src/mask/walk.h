@@ -277,14 +277,53 @@ NodeIndex walk_filtered(const Automaton &automaton, const Prefilter &filter, Nod
   return state;
 }
 
+// The input bytes just before a chunk, as far as the caller knows them
+// (held-back output that no run has masked); len 0 when it knows none.
+struct Preceding {
+  const std::uint8_t *bytes;  // the len bytes that end where the chunk begins
+  std::uint64_t len;
+};
+
+// Whether a path carried into the chunk can be dropped before the walk
+// begins.  It can when it is at most 2 bytes long, its bytes are known, and
+// none of its positions begins a listed 3-byte prefix together with the
+// chunk's first bytes: every path begun there then ends by the chunk's
+// first byte, where no match ends (every secret has 7 bytes or more), so
+// from the chunk's second byte on a walk from the root stands where the
+// carried one would.  One write per log line carried a path of a byte or
+// two into most writes, and walking it cost a chain of cache misses
+// through nodes scattered over the trie.
+inline bool carried_path_ends(const Automaton &automaton, const Prefilter &filter, NodeIndex state, Preceding before,
+                              const std::uint8_t *text, std::uint64_t text_len) noexcept {
+  const std::uint64_t depth = automaton.nodes[state].depth;
+  if (filter.tail_prefix_log2 == 0 || depth > 2 || before.len < depth || text_len < 2) return false;
+  std::uint8_t joined[4];  // the path's bytes, then the chunk's first two
+  std::memcpy(joined, before.bytes + (before.len - depth), depth);
+  joined[depth] = text[0];
+  joined[depth + 1] = text[1];
+  for (std::uint64_t s = 0; s < depth; ++s) {
+    if (tail_prefix_listed(filter, joined + s)) return false;
+  }
+  return true;
+}
+
 // Walks the chunk with the automaton's filter when it has one, and copies
 // the rest of the text into the output.
 template <typename Rule>
-NodeIndex walk_chunk(const Automaton &automaton, NodeIndex state, const std::uint8_t *text, std::uint64_t text_len,
-                     Output &out, Rule &rule) noexcept {
-  state = automaton.prefilter != nullptr
-              ? walk_filtered(automaton, *automaton.prefilter, state, text, text_len, out, rule)
-              : walk(automaton, state, text, text_len, out, rule);
+NodeIndex walk_chunk(const Automaton &automaton, NodeIndex state, Preceding before, const std::uint8_t *text,
+                     std::uint64_t text_len, Output &out, Rule &rule) noexcept {
+  if (automaton.prefilter != nullptr) {
+    const Prefilter &filter = *automaton.prefilter;
+    if (state != 0 && carried_path_ends(automaton, filter, state, before, text, text_len)) {
+      assert(step(automaton.nodes, automaton.root_next, step(automaton.nodes, automaton.root_next, state, text[0]),
+                  text[1]) == step(automaton.nodes, automaton.root_next, automaton.root_next[text[0]], text[1]) &&
+             "a dropped path still alive after the chunk's second byte");
+      state = 0;
+    }
+    state = walk_filtered(automaton, filter, state, text, text_len, out, rule);
+  } else {
+    state = walk(automaton, state, text, text_len, out, rule);
+  }
   if (out.copied < text_len) flush(out, text, text_len);
   return state;
 }

@@ -87,9 +87,18 @@ Status reserve_held(const Allocator &allocator, Stream &stream, std::uint64_t pr
   return regrow_held(allocator, stream, roomier > needed ? roomier : needed);
 }
 
-core::NodeIndex walk_into(const Set &set, core::NodeIndex state, const std::uint8_t *text, std::uint64_t len,
-                          core::Output &out, EveryOccurrenceRule &rule) noexcept {
-  return core::walk_chunk(core::automaton_of(automaton_of(set)), state, text, len, out, rule);
+core::NodeIndex walk_into(const Set &set, core::NodeIndex state, core::Preceding before, const std::uint8_t *text,
+                          std::uint64_t len, core::Output &out, EveryOccurrenceRule &rule) noexcept {
+  return core::walk_chunk(core::automaton_of(automaton_of(set)), state, before, text, len, out, rule);
+}
+
+// The held-back bytes as input, when they are: no run still on the stack
+// shows stars among them (retired runs end before the path they belong to).
+core::Preceding unmasked_held(const Stream &stream) noexcept {
+  const RunStack &runs = stream.runs;
+  const std::uint64_t from = stream.consumed - stream.held_len;
+  if (runs.end > runs.first && runs.entries[runs.end - 1].end >= from) return {nullptr, 0};
+  return {stream.held + stream.held_begin, stream.held_len};
 }
 
 // Overwrites output bytes the walk wrote past the final length: text that a
@@ -148,12 +157,13 @@ std::int32_t write_stream(Stream &stream, const std::uint8_t *text, std::uint64_
                          : reserve_behind_held(set.allocator, stream, len))) {
     return HUSHSET_NOMEM;
   }
+  const core::Preceding before = unmasked_held(stream);
   std::uint8_t *buffer = walk_in_out ? out : stream.held + stream.held_begin;
   if (walk_in_out && held != 0) std::memcpy(out, stream.held + stream.held_begin, held);
 
   EveryOccurrenceRule rule{stream.runs, stream.consumed, set.max_stars, stream.report, stream.report_context};
   core::Output output{buffer, held, 0, held};
-  const core::NodeIndex state = walk_into(set, stream.state, text, len, output, rule);
+  const core::NodeIndex state = walk_into(set, stream.state, before, text, len, output, rule);
 
   const std::uint64_t depth = automaton_of(set).nodes[state].depth;
   const std::uint64_t keep = depth < output.p ? depth : output.p;
@@ -210,7 +220,7 @@ std::int32_t mask_whole(const Set &set, const std::uint8_t *text, std::uint64_t 
   }
   EveryOccurrenceRule rule{runs, 0, set.max_stars, nullptr, nullptr};
   core::Output output{out, 0, 0, 0};
-  walk_into(set, 0, text, len, output, rule);
+  walk_into(set, 0, core::Preceding{nullptr, 0}, text, len, output, rule);
   wipe_tail(out, output.p, output.written);
   if (runs.entries != local) release(set.allocator, runs.entries, runs.capacity * sizeof(RunSpan), core::ALIGN_ARRAY);
   *out_len = output.p;

@@ -78,5 +78,38 @@ TEST(SetExamples, LongTextsWithSkipsEqualTheReference) {
   }
 }
 
+// Forms that begin with the last one or two bytes of another, back to
+// back, streamed with a cut at every position: writes begin inside a form
+// whose first bytes are held back, shown as stars or as themselves.
+TEST(SetExamples, FormsChainedByTheirLastBytesAcrossEveryCut) {
+  std::mt19937_64 random(37);
+  auto random_bytes = [&](std::size_t len) {
+    Bytes bytes;
+    for (std::size_t i = 0; i < len; ++i) bytes.push_back(static_cast<char>(random() & 0xFF));
+    return bytes;
+  };
+  std::vector<Bytes> forms;
+  for (int i = 0; i < 50; ++i) forms.push_back(random_bytes(8 + random() % 10));
+  Bytes text = random_bytes(40);
+  for (int chain = 0; chain < 6; ++chain) {
+    const Bytes first = random_bytes(8 + random() % 5);
+    const std::size_t shared = 1 + chain % 2;
+    const Bytes second = first.substr(first.size() - shared) + random_bytes(8);
+    forms.push_back(first);
+    forms.push_back(second);
+    text += first + second.substr(shared) + random_bytes(20 + random() % 20);
+  }
+  for (const std::uint64_t max_stars : {0, 3}) {
+    const SetHandle set = make_set(forms, max_stars);
+    const auto expected = core::testing::every_occurrence_mask(forms, text, max_stars);
+    for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+      const StreamHandle stream(hushset_stream_new(set.get()));
+      const StreamRecord record = stream_through(stream.get(), text, {cut});
+      ASSERT_EQ(record.output, expected.output) << "cut " << cut;
+      ASSERT_EQ(record.runs, expected.runs) << "cut " << cut;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace hush::set::testing
