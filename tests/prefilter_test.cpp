@@ -126,10 +126,15 @@ TEST(Prefilter, EachKindOfSecretSetGetsItsFilter) {
     const std::size_t least = shortest(test.secrets);
     EXPECT_GE(filter->offset, test.offset_at_least) << test.name;
     EXPECT_LE(filter->offset + filter->window, least) << test.name;
-    if (test.few_windows && vector_nibble) {
-      std::set<Bytes> windows;
-      for (const Bytes &secret : test.secrets) windows.insert(secret.substr(filter->offset, filter->window));
-      EXPECT_EQ(filter->kind, windows.size() == 1 ? PrefilterKind::literal : PrefilterKind::nibble) << test.name;
+    if (test.few_windows && vector_nibble && test.secrets.size() == 1) {
+      // Two bytes of the secret, at most LITERAL_WINDOW_MAX apart.
+      EXPECT_EQ(filter->kind, PrefilterKind::literal) << test.name;
+      EXPECT_LE(filter->window, LITERAL_WINDOW_MAX) << test.name;
+      EXPECT_EQ(static_cast<std::uint8_t>(test.secrets[0][filter->offset]), filter->literal[0]) << test.name;
+      EXPECT_EQ(static_cast<std::uint8_t>(test.secrets[0][filter->offset + filter->window - 1u]), filter->literal[1])
+          << test.name;
+    } else if (test.few_windows && vector_nibble) {
+      EXPECT_EQ(filter->kind, PrefilterKind::nibble) << test.name;
       EXPECT_EQ(filter->window, std::min<std::size_t>(NIBBLE_WINDOW_MAX, least)) << test.name;
     } else if (least >= SAMPLED_WINDOW) {
       EXPECT_EQ(filter->kind, PrefilterKind::sampled) << test.name;
@@ -140,6 +145,17 @@ TEST(Prefilter, EachKindOfSecretSetGetsItsFilter) {
     }
     EXPECT_EQ(filter->probes, 1) << test.name;
     EXPECT_EQ(filter->kernel, best_prefilter_kernel(filter->kind)) << test.name;
+  }
+
+  // The literal filter tests the rare bytes of a secret made of common ones.
+  if (vector_nibble) {
+    Handle rare = make_built({"eeee eeeQeee eZeeeee"});
+    const Prefilter *filter = internals(rare).prefilter;
+    ASSERT_NE(filter, nullptr);
+    EXPECT_EQ(filter->kind, PrefilterKind::literal);
+    EXPECT_EQ(filter->offset, 8);
+    EXPECT_EQ(filter->window, 7);
+    EXPECT_EQ(Bytes(filter->literal, filter->literal + 2), "QZ");
   }
 
   // No filter: nothing to find, or a filter most bytes would pass.
@@ -192,10 +208,18 @@ void check_kernels_against_portable(const std::vector<Bytes> &secrets, std::mt19
     while (first_window < to && prefixes.count(text.substr(first_window, confirmed)) == 0) ++first_window;
     ASSERT_LE(expected, first_window) << where;
     ASSERT_GE(expected, from);
-    // The sampled filter confirms each hit against the windows, and the
-    // literal one compares them: exact.
-    if (filter->kind == PrefilterKind::sampled || filter->kind == PrefilterKind::literal) {
+    // The sampled filter confirms each hit against the windows: exact.  The
+    // literal one reports exactly where the window's first and last bytes are.
+    if (filter->kind == PrefilterKind::sampled) {
       ASSERT_EQ(expected, first_window) << where;
+    }
+    if (filter->kind == PrefilterKind::literal) {
+      std::uint64_t first_pair = from;
+      while (first_pair < to && !(static_cast<std::uint8_t>(text[first_pair]) == filter->literal[0] &&
+                                  static_cast<std::uint8_t>(text[first_pair + window - 1]) == filter->literal[1])) {
+        ++first_pair;
+      }
+      ASSERT_EQ(expected, first_pair) << where;
     }
     for (PrefilterKernel kernel : kernels_for(filter->kind)) {
       ASSERT_EQ(prefilter_search(filter->kind, kernel)(*filter, bytes, from, to), expected)

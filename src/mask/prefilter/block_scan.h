@@ -56,7 +56,7 @@ HUSH_PREFILTER_TARGET inline std::uint64_t scan_blocks(const std::uint8_t *text,
     const std::uint64_t base = limit - LANES;
     hits = test(text + base) >> (p - base);
   } else {
-    alignas(64) std::uint8_t copy[LANES + NIBBLE_WINDOW_MAX] = {};
+    alignas(64) std::uint8_t copy[LANES + LITERAL_WINDOW_MAX] = {};
     std::memcpy(copy, text, limit + window - 1);
     hits = (test(copy) & ((std::uint64_t{1} << limit) - 1)) >> p;
   }
@@ -97,18 +97,18 @@ using NibbleTestAnyByte = NibbleTest<WINDOW, false>;
 template <unsigned WINDOW>
 using NibbleTestSevenBit = NibbleTest<WINDOW, true>;
 
-// The literal filter: one window, compared byte by byte.
-template <unsigned WINDOW>
+// The literal filter: the window's first and last bytes.  (A third
+// compare of the byte between cost more than the candidates it saved: 64
+// KiB writes of the CI log, 1 secret, 2.28 against 2.06 ms.)
 struct LiteralTest {
-  typename Vec::V bytes[WINDOW];
+  typename Vec::V first;
+  typename Vec::V last;
+  unsigned last_offset;
 
-  HUSH_PREFILTER_TARGET explicit LiteralTest(const Prefilter &filter) noexcept {
-    for (unsigned o = 0; o < WINDOW; ++o) bytes[o] = Vec::splat(filter.literal[o]);
-  }
+  HUSH_PREFILTER_TARGET explicit LiteralTest(const Prefilter &filter) noexcept
+      : first(Vec::splat(filter.literal[0])), last(Vec::splat(filter.literal[1])), last_offset(filter.window - 1u) {}
   HUSH_PREFILTER_TARGET std::uint64_t operator()(const std::uint8_t *at) const noexcept {
-    typename Vec::Mask equal = Vec::equal(Vec::load(at), bytes[0]);
-    for (unsigned o = 1; o < WINDOW; ++o) equal = Vec::all(equal, Vec::equal(Vec::load(at + o), bytes[o]));
-    return Vec::bits(equal);
+    return Vec::bits(Vec::all(Vec::equal(Vec::load(at), first), Vec::equal(Vec::load(at + last_offset), last)));
   }
 };
 
@@ -131,5 +131,5 @@ HUSH_PREFILTER_TARGET std::uint64_t nibble_entry(const Prefilter &filter, const 
 
 HUSH_PREFILTER_TARGET std::uint64_t literal_entry(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                                   std::uint64_t limit) noexcept {
-  return search_with<LiteralTest>(filter, text, from, limit);
+  return scan_blocks(text, from, limit, filter.window, LiteralTest(filter));
 }

@@ -207,14 +207,74 @@ Prefilter *obtain_block(const Masker &masker, std::uint64_t bitset_words, Caller
   return filter;
 }
 
-Prefilter *build_literal(const Masker &masker, unsigned offset, unsigned window, std::uint32_t word,
-                         CallerAddress caller) noexcept {
+// How common a byte is in ordinary text (logs, source code, prose), as its
+// place in this list, most common first; bytes not listed (control bytes
+// other than these and bytes from 0x80 on) are the rarest.  A rough
+// ordering is enough: it only has to keep the literal filter off the
+// letters and separators that fill a log.
+constexpr char COMMON_FIRST[] =
+    " \netaoinsrlcduhmp-./_:012fg=b,vwyxk\"'()TESARINOCLD3456789PMFUBHG><[]{};#*+$jzqKVWXYZJQ|@!?%&~^`\t\r\\";
+
+unsigned byte_rarity(std::uint8_t byte) noexcept {
+  constexpr unsigned listed = sizeof COMMON_FIRST - 1;
+  for (unsigned place = 0; place < listed; ++place) {
+    if (static_cast<std::uint8_t>(COMMON_FIRST[place]) == byte) return place + 1;
+  }
+  return listed + 1;
+}
+
+// The one byte every secret has at depth `d`, when they share one.
+bool shared_byte(const TrieShape &shape, unsigned d, std::uint8_t &byte) noexcept {
+  if (shape.spread[d] != 1) return false;
+  for (unsigned part = 0; part < 4; ++part) {
+    if (shape.seen[d][part] != 0) {
+      byte = static_cast<std::uint8_t>(64 * part + static_cast<unsigned>(__builtin_ctzll(shape.seen[d][part])));
+      return true;
+    }
+  }
+  return false;
+}
+
+// The literal filter: of the depths at which every secret has the same
+// byte, the two whose bytes are rarest together, at most
+// LITERAL_WINDOW_MAX bytes apart; on a tie the pair that ends first, which
+// re-walks least; a single shared byte where no two are.  At least one
+// depth is shared (the caller found a single window).  The secret's first
+// three bytes instead pass wherever it begins with a common word:
+// 64 KiB writes of 34 MB of this project's documents and sources, one
+// secret, 'the_password' 7.82 against 1.09 ms, 'secret-token-value' 3.35
+// against 1.06, 'hunter2-password' 1.31 against 0.91; a secret of one
+// repeated letter, whose adjacent pair passes more often than a run of
+// three, 1.09 against 1.31.
+Prefilter *build_literal(const Masker &masker, const TrieShape &shape, CallerAddress caller) noexcept {
+  const unsigned depths = shape.depth < MAX_OFFSET + LITERAL_WINDOW_MAX ? shape.depth : MAX_OFFSET + LITERAL_WINDOW_MAX;
+  unsigned best_first = 0, best_last = 0, best_score = 0;
+  std::uint8_t best_bytes[2] = {0, 0};
+  for (unsigned first = 0; first < depths && first <= MAX_OFFSET; ++first) {
+    std::uint8_t a = 0;
+    if (!shared_byte(shape, first, a)) continue;
+    for (unsigned last = first; last < depths && last < first + LITERAL_WINDOW_MAX; ++last) {
+      std::uint8_t b = 0;
+      if (!shared_byte(shape, last, b)) continue;
+      // One byte alone (first == last) is compared twice; any pair beats it.
+      const unsigned score = byte_rarity(a) + (last == first ? 0 : byte_rarity(b));
+      if (score > best_score || (score == best_score && last < best_last)) {
+        best_first = first;
+        best_last = last;
+        best_score = score;
+        best_bytes[0] = a;
+        best_bytes[1] = b;
+      }
+    }
+  }
+  if (best_score == 0) return nullptr;
   Prefilter *filter = obtain_block(masker, 0, caller);
   if (filter == nullptr) return nullptr;
   filter->kind = PrefilterKind::literal;
-  filter->window = static_cast<std::uint8_t>(window);
-  filter->offset = static_cast<std::uint8_t>(offset);
-  for (unsigned o = 0; o < window; ++o) filter->literal[o] = static_cast<std::uint8_t>(word >> (8 * o));
+  filter->window = static_cast<std::uint8_t>(best_last - best_first + 1);
+  filter->offset = static_cast<std::uint8_t>(best_first);
+  filter->literal[0] = best_bytes[0];
+  filter->literal[1] = best_bytes[1];
   return filter;
 }
 
@@ -428,7 +488,7 @@ Prefilter *choose_and_build(const Masker &masker, const TrieShape &shape, Caller
                              count_windows(masker, few_offset, few_window) > MAX_SECRETS_PER_WINDOW * distinct;
   if (!shared_prefix) {
     if (distinct == 1 && vector_kernel(PrefilterKind::literal)) {
-      return build_literal(masker, few_offset, few_window, windows[0], caller);
+      return build_literal(masker, shape, caller);
     }
     if (distinct <= NIBBLE_MAX_WINDOWS && vector_kernel(PrefilterKind::nibble)) {
       return build_nibble(masker, few_offset, few_window, windows, distinct, caller);

@@ -59,6 +59,7 @@ namespace hush::core {
 inline constexpr std::uint8_t ALIGN_PREFILTER = 6;
 
 inline constexpr unsigned NIBBLE_WINDOW_MAX = 3;
+inline constexpr unsigned LITERAL_WINDOW_MAX = 8;
 inline constexpr unsigned BITSET_WINDOW_MAX = 4;
 // The sampled bitset's window and stride: it looks at every fourth 4-byte
 // word of the text, so it needs windows of 4 + 4 - 1 bytes.  Large sets
@@ -81,9 +82,11 @@ inline constexpr unsigned SAMPLED_WIDE_WINDOW = SAMPLED_WINDOW + 1;
 // least 7 bytes.  Each hit is then confirmed against a table of the 7-byte
 // windows themselves, so the search reports exact candidates only and the
 // walk never starts at a hash collision.
-// `literal` is the one-window case: the window's bytes compared at every
-// position, a few vector compares per block, cheaper than the nibble
-// tables' shuffles.
+// `literal` is the one-window case: two bytes that every secret has at the
+// same depths, the window's first and last, compared at every position;
+// two vector compares per block, cheaper than the nibble tables' shuffles.
+// The build takes the two that are rarest in ordinary text (see
+// byte_rarity in build.cpp), so a window may span bytes it does not test.
 enum class PrefilterKind : std::uint8_t { nibble = 0, bitset = 1, sampled = 2, literal = 3 };
 
 // Instruction sets a kernel may be written for, in order of preference.
@@ -136,15 +139,15 @@ struct alignas(64) Prefilter {
   std::uint64_t tail_prefix_at;
   PrefilterKind kind;
   PrefilterKernel kernel;
-  // w: up to NIBBLE_WINDOW_MAX or BITSET_WINDOW_MAX; for the sampled
+  // w: up to NIBBLE_WINDOW_MAX, LITERAL_WINDOW_MAX or BITSET_WINDOW_MAX; for the sampled
   // filter SAMPLED_WINDOW (4-byte keys) or SAMPLED_WIDE_WINDOW (5-byte keys,
   // hits confirmed on the window's first 7 bytes).  A million random
   // secrets of an alphabet of 64 fill a fifth of its 4-byte words, so every
   // eleventh tested word of the CI log passes and is confirmed; of the
   // 5-byte words they fill 0.4%.
   std::uint8_t window;
-  std::uint8_t offset;                      // k: where in the secrets the windows are taken
-  std::uint8_t literal[NIBBLE_WINDOW_MAX];  // literal filter: the window's bytes
+  std::uint8_t offset;      // k: where in the secrets the windows are taken
+  std::uint8_t literal[2];  // literal filter: the window's first and last bytes
   // Bitsets of large sets hash each word twice: `probes` 2 sets two bits of
   // one 32-bit block (the block from hash_multiplier, the two bit positions
   // from the top bits of word * bit_multiplier), and a position passes when

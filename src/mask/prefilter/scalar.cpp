@@ -16,15 +16,15 @@ std::uint64_t search_nibble_scalar(const Prefilter &filter, const std::uint8_t *
 }
 
 // The first byte by memchr, which the C library vectorises on every
-// architecture, then the rest of the window.
+// architecture, then the last.
 std::uint64_t search_literal_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                     std::uint64_t limit) noexcept {
-  const unsigned window = filter.window;
+  const unsigned last_offset = filter.window - 1u;
   for (std::uint64_t p = from; p < limit;) {
     const void *found = std::memchr(text + p, filter.literal[0], limit - p);
     if (found == nullptr) break;
     p = static_cast<std::uint64_t>(static_cast<const std::uint8_t *>(found) - text);
-    if (std::memcmp(text + p + 1, filter.literal + 1, window - 1) == 0) return p;
+    if (text[p + last_offset] == filter.literal[1]) return p;
     ++p;
   }
   return limit;
