@@ -424,7 +424,7 @@ TEST(MaskReference, SecretsChainedByTheirLastBytesAcrossEveryCut) {
   std::vector<Bytes> secrets;
   for (int i = 0; i < 50; ++i) secrets.push_back(random_bytes(random, 8 + random() % 10));
   Bytes text = random_bytes(random, 40);
-  for (int chain = 0; chain < 6; ++chain) {
+  for (std::size_t chain = 0; chain < 6; ++chain) {
     const Bytes first = random_bytes(random, 8 + random() % 5);
     const std::size_t shared = 1 + chain % 2;
     const Bytes second = first.substr(first.size() - shared) + random_bytes(random, 8);
@@ -436,7 +436,7 @@ TEST(MaskReference, SecretsChainedByTheirLastBytesAcrossEveryCut) {
   ASSERT_NE(internals(filtered).prefilter, nullptr);
   ASSERT_NE(internals(filtered).prefilter->tail_prefix_log2, 0);
   Handle plain = without_prefilter(secrets);
-  for (const std::uint64_t max_stars : {0, 3}) {
+  for (const std::uint64_t max_stars : {std::uint64_t{0}, std::uint64_t{3}}) {
     const Bytes expected = reference_mask(secrets, text, max_stars).output;
     for_each_kernel(filtered, [&](const char *kernel) {
       for (std::size_t cut = 0; cut <= text.size(); ++cut) {

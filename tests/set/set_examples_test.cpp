@@ -91,7 +91,7 @@ TEST(SetExamples, FormsChainedByTheirLastBytesAcrossEveryCut) {
   std::vector<Bytes> forms;
   for (int i = 0; i < 50; ++i) forms.push_back(random_bytes(8 + random() % 10));
   Bytes text = random_bytes(40);
-  for (int chain = 0; chain < 6; ++chain) {
+  for (std::size_t chain = 0; chain < 6; ++chain) {
     const Bytes first = random_bytes(8 + random() % 5);
     const std::size_t shared = 1 + chain % 2;
     const Bytes second = first.substr(first.size() - shared) + random_bytes(8);
@@ -99,7 +99,7 @@ TEST(SetExamples, FormsChainedByTheirLastBytesAcrossEveryCut) {
     forms.push_back(second);
     text += first + second.substr(shared) + random_bytes(20 + random() % 20);
   }
-  for (const std::uint64_t max_stars : {0, 3}) {
+  for (const std::uint64_t max_stars : {std::uint64_t{0}, std::uint64_t{3}}) {
     const SetHandle set = make_set(forms, max_stars);
     const auto expected = core::testing::every_occurrence_mask(forms, text, max_stars);
     for (std::size_t cut = 0; cut <= text.size(); ++cut) {
