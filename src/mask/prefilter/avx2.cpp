@@ -39,6 +39,9 @@ struct Vec {
   }
   HUSH_PREFILTER_TARGET static Mask all(Mask a, Mask b) noexcept { return a & b; }
   HUSH_PREFILTER_TARGET static std::uint64_t bits(Mask a) noexcept { return a; }
+  // Half the 32-byte loads at most straddle a cache line, and a byte shift
+  // across two registers would need an immediate count.
+  static constexpr bool ALIGNED_BLOCKS = false;
 };
 
 #include "mask/prefilter/block_scan.h"

@@ -17,48 +17,109 @@
 //     static Mask equal(V, V);
 //     static Mask all(Mask, Mask);          // and of two masks
 //     static std::uint64_t bits(Mask);      // lane i in bit i
+//     static constexpr bool ALIGNED_BLOCKS; // see scan_blocks
+//     // With ALIGNED_BLOCKS only: an aligned load, and bytes by .. by +
+//     // LANES - 1 of the two blocks `block` and `next` read as one.
+//     static V load_aligned(const std::uint8_t *);
+//     static V shifted(V block, V next, unsigned by);
 //   };
+//
+// A test reads a block's bytes through a block view: `at(o)` is the
+// vector of the bytes o .. o + LANES - 1 from the block's start, for o
+// below LANES.  Written against the view, one test body serves blocks
+// loaded at any address and blocks kept in registers.
 //
 // (No include guard: it is meant to be included once per instruction set.)
 
+// A block read by unaligned loads from memory.
+struct LoadedBlock {
+  const std::uint8_t *start;
+  HUSH_PREFILTER_TARGET typename Vec::V at(unsigned o) const noexcept { return Vec::load(start + o); }
+};
+
+// A block and the one after it, both loaded from aligned addresses: the
+// bytes past the block come from the registers, not from a load that
+// straddles two cache lines.  (On the EPYC of family 1Ah, 64-lane kernels
+// that loaded every window byte unaligned lost to the 32-lane ones; from
+// aligned loads they win: see DESIGN.md.)  Ops is Vec, a parameter so that
+// instruction sets without these operations never look them up.
+template <typename Ops>
+struct RegisterBlock {
+  typename Ops::V block;
+  typename Ops::V next;
+  HUSH_PREFILTER_TARGET typename Ops::V at(unsigned o) const noexcept {
+    return o == 0 ? block : Ops::shifted(block, next, o);
+  }
+};
+
 // The first position in [from, limit) whose block test passes, or limit.
-// `test(at)` returns the lanes of positions at .. at + LANES - 1 that pass,
-// reading at[0 .. LANES + window - 1).  The last, partial block is not left
-// to a scalar loop: it is tested as one more block that ends at limit,
-// backed up over positions already known to fail, or, where the whole text
-// is shorter than a block, as a zero-padded copy whose lanes past limit are
-// ignored.  So a short write costs one or two block tests.  Reads nothing
-// outside text[0 .. limit + window - 1).
-template <typename Test>
+// `test(block)` returns the lanes of positions start .. start + LANES - 1
+// that pass, reading the view's bytes 0 .. LANES + window - 2.  With
+// ALIGNED_BLOCKS, a stretch of four blocks or more is tested from aligned
+// loads: one block at `from` by unaligned loads, then blocks from the next
+// aligned address on, each with the one after it in a register.  The last,
+// partial block is not left to a scalar loop: it is tested as one more
+// block that ends at limit, backed up over positions already known to
+// fail, or, where the whole text is shorter than a block, as a zero-padded
+// copy whose lanes past limit are ignored.  So a short write costs one or
+// two block tests.  Reads nothing outside text[0 .. limit + window - 1).
+template <typename Test, typename Ops = Vec>
 HUSH_PREFILTER_TARGET inline std::uint64_t scan_blocks(const std::uint8_t *text, std::uint64_t from,
                                                        std::uint64_t limit, unsigned window,
                                                        const Test &test) noexcept {
   constexpr unsigned LANES = Vec::LANES;
   std::uint64_t p = from;
-  // Two blocks a round: their tests do not wait for each other, and one
-  // branch serves both.
-  for (; limit - p >= 2 * LANES; p += 2 * LANES) {
-    for (unsigned line = 0; line < 2 * LANES; line += 64) prefetch_text(text + p + line);
-    const std::uint64_t first = test(text + p);
-    const std::uint64_t second = test(text + p + LANES);
-    if ((first | second) != 0) {
-      return first != 0 ? p + static_cast<unsigned>(__builtin_ctzll(first))
-                        : p + LANES + static_cast<unsigned>(__builtin_ctzll(second));
+  if constexpr (Ops::ALIGNED_BLOCKS) {
+    // A round tests the blocks at p and p + LANES and loads the one at p +
+    // 2 LANES, which the next round tests: it reads text[p .. p + 3 LANES),
+    // all of it below limit.
+    if (limit - p >= 4 * LANES) {
+      const auto misaligned = static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(text + p) % LANES);
+      if (misaligned != 0) {
+        const std::uint64_t hits = test(LoadedBlock{text + p});
+        if (hits != 0) return p + static_cast<unsigned>(__builtin_ctzll(hits));
+        p += LANES - misaligned;
+      }
+      typename Ops::V block = Ops::load_aligned(text + p);
+      for (; limit - p >= 3 * LANES; p += 2 * LANES) {
+        for (unsigned line = 0; line < 2 * LANES; line += 64) prefetch_text(text + p + line);
+        const typename Ops::V second = Ops::load_aligned(text + p + LANES);
+        const typename Ops::V third = Ops::load_aligned(text + p + 2 * LANES);
+        const std::uint64_t first_hits = test(RegisterBlock<Ops>{block, second});
+        const std::uint64_t second_hits = test(RegisterBlock<Ops>{second, third});
+        if ((first_hits | second_hits) != 0) {
+          return first_hits != 0 ? p + static_cast<unsigned>(__builtin_ctzll(first_hits))
+                                 : p + LANES + static_cast<unsigned>(__builtin_ctzll(second_hits));
+        }
+        block = third;
+      }
+    }
+  } else {
+    // Two blocks a round: their tests do not wait for each other, and one
+    // branch serves both.
+    for (; limit - p >= 2 * LANES; p += 2 * LANES) {
+      for (unsigned line = 0; line < 2 * LANES; line += 64) prefetch_text(text + p + line);
+      const std::uint64_t first = test(LoadedBlock{text + p});
+      const std::uint64_t second = test(LoadedBlock{text + p + LANES});
+      if ((first | second) != 0) {
+        return first != 0 ? p + static_cast<unsigned>(__builtin_ctzll(first))
+                          : p + LANES + static_cast<unsigned>(__builtin_ctzll(second));
+      }
     }
   }
   for (; limit - p >= LANES; p += LANES) {
-    const std::uint64_t hits = test(text + p);
+    const std::uint64_t hits = test(LoadedBlock{text + p});
     if (hits != 0) return p + static_cast<unsigned>(__builtin_ctzll(hits));
   }
   if (p == limit) return limit;
   std::uint64_t hits;
   if (limit >= LANES) {
     const std::uint64_t base = limit - LANES;
-    hits = test(text + base) >> (p - base);
+    hits = test(LoadedBlock{text + base}) >> (p - base);
   } else {
     alignas(64) std::uint8_t copy[LANES + LITERAL_WINDOW_MAX] = {};
     std::memcpy(copy, text, limit + window - 1);
-    hits = (test(copy) & ((std::uint64_t{1} << limit) - 1)) >> p;
+    hits = (test(LoadedBlock{copy}) & ((std::uint64_t{1} << limit) - 1)) >> p;
   }
   return hits != 0 ? p + static_cast<unsigned>(__builtin_ctzll(hits)) : limit;
 }
@@ -80,10 +141,11 @@ struct NibbleTest {
       high[o] = Vec::table(filter.nibble_high[o]);
     }
   }
-  HUSH_PREFILTER_TARGET std::uint64_t operator()(const std::uint8_t *at) const noexcept {
+  template <typename Block>
+  HUSH_PREFILTER_TARGET std::uint64_t operator()(const Block &block) const noexcept {
     typename Vec::V buckets = Vec::splat(0xFF);
     for (unsigned o = 0; o < WINDOW; ++o) {
-      const typename Vec::V bytes = Vec::load(at + o);
+      const typename Vec::V bytes = block.at(o);
       const typename Vec::V low_index = SEVEN_BIT ? bytes : Vec::low_nibbles(bytes);
       buckets =
           Vec::both(buckets, Vec::both(Vec::lookup(low[o], low_index), Vec::lookup(high[o], Vec::high_nibbles(bytes))));
@@ -107,8 +169,9 @@ struct LiteralTest {
 
   HUSH_PREFILTER_TARGET explicit LiteralTest(const Prefilter &filter) noexcept
       : first(Vec::splat(filter.literal[0])), last(Vec::splat(filter.literal[1])), last_offset(filter.window - 1u) {}
-  HUSH_PREFILTER_TARGET std::uint64_t operator()(const std::uint8_t *at) const noexcept {
-    return Vec::bits(Vec::all(Vec::equal(Vec::load(at), first), Vec::equal(Vec::load(at + last_offset), last)));
+  template <typename Block>
+  HUSH_PREFILTER_TARGET std::uint64_t operator()(const Block &block) const noexcept {
+    return Vec::bits(Vec::all(Vec::equal(block.at(0), first), Vec::equal(block.at(last_offset), last)));
   }
 };
 
@@ -122,11 +185,14 @@ HUSH_PREFILTER_TARGET std::uint64_t search_with(const Prefilter &filter, const s
   }
 }
 
-// The entry points.
+// The entry points.  An instruction set with a better way to apply the
+// nibble tables passes its own tests, which must pass the same positions.
+template <template <unsigned> class SevenBit = NibbleTestSevenBit,
+          template <unsigned> class AnyByte = NibbleTestAnyByte>
 HUSH_PREFILTER_TARGET std::uint64_t nibble_entry(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                                  std::uint64_t limit) noexcept {
-  return filter.nibble_seven_bit != 0 ? search_with<NibbleTestSevenBit>(filter, text, from, limit)
-                                      : search_with<NibbleTestAnyByte>(filter, text, from, limit);
+  return filter.nibble_seven_bit != 0 ? search_with<SevenBit>(filter, text, from, limit)
+                                      : search_with<AnyByte>(filter, text, from, limit);
 }
 
 HUSH_PREFILTER_TARGET std::uint64_t literal_entry(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,

@@ -338,6 +338,12 @@ Prefilter *build_nibble(const Masker &masker, unsigned offset, unsigned window, 
       filter->nibble_high[o][byte >> 4] |= bucket_bit;
     }
   }
+  for (unsigned o = 0; o < window; ++o) {
+    for (unsigned byte = 0; byte < 256; ++byte) {
+      filter->nibble_bytes[o][byte] =
+          static_cast<std::uint8_t>(filter->nibble_low[o][byte & 15] & filter->nibble_high[o][byte >> 4]);
+    }
+  }
   return filter;
 }
 

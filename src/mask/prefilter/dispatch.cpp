@@ -14,7 +14,8 @@ bool cpu_runs(PrefilterKernel kernel) noexcept {
     case PrefilterKernel::ssse3: return __builtin_cpu_supports("ssse3") != 0;
     case PrefilterKernel::avx2: return __builtin_cpu_supports("avx2") != 0;
     case PrefilterKernel::avx512:
-      return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;
+      return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
+             __builtin_cpu_supports("avx512vbmi") != 0;
   }
   return false;
 #else
@@ -63,19 +64,6 @@ CandidateSearch compiled_search(PrefilterKind kind, PrefilterKernel kernel) noex
   }
 }
 
-// Whether the 64-lane block kernels lose to the 32-lane ones here.  They
-// won on an Intel Xeon (nibble filter, 1 secret: 5.2-5.5 against 4.2-4.4
-// GB/s) and lost on an AMD EPYC of family 1Ah (64 KiB writes of the bench's
-// CI log, 1 secret 4.97 against 4.53 ms, 10 secrets 6.88 against 6.31), so
-// AMD processors run the AVX2 ones.
-bool wide_blocks_lose() noexcept {
-#if HUSH_PREFILTER_X86
-  return __builtin_cpu_is("amd") != 0;
-#else
-  return false;
-#endif
-}
-
 }  // namespace
 
 CandidateSearch prefilter_search(PrefilterKind kind, PrefilterKernel kernel) noexcept {
@@ -83,10 +71,8 @@ CandidateSearch prefilter_search(PrefilterKind kind, PrefilterKernel kernel) noe
 }
 
 PrefilterKernel best_prefilter_kernel(PrefilterKind kind) noexcept {
-  const bool block_kind = kind == PrefilterKind::nibble || kind == PrefilterKind::literal;
   for (unsigned rank = PREFILTER_KERNELS; rank-- > 0;) {
     const auto kernel = static_cast<PrefilterKernel>(rank);
-    if (kernel == PrefilterKernel::avx512 && block_kind && wide_blocks_lose()) continue;
     if (prefilter_search(kind, kernel) != nullptr) return kernel;
   }
   return PrefilterKernel::scalar;

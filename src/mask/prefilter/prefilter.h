@@ -166,6 +166,11 @@ struct alignas(64) Prefilter {
   // (no path of at most reach bytes holds it), so a jump to the chunk's
   // last reach positions walks only those after the last such byte.
   std::uint64_t reach_bytes[4];
+  // Nibble filter: the two tables of each offset combined per byte value,
+  // nibble_bytes[o][b] = nibble_low[o][b & 15] & nibble_high[o][b >> 4],
+  // for kernels that look a whole byte up at once.  Every kernel passes
+  // exactly the same positions.
+  alignas(64) std::uint8_t nibble_bytes[NIBBLE_WINDOW_MAX][256];
 };
 static_assert(sizeof(Prefilter) % 64 == 0, "the bitset after the header starts on a cache line");
 

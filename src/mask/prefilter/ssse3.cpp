@@ -38,6 +38,7 @@ struct Vec {
   }
   HUSH_PREFILTER_TARGET static Mask all(Mask a, Mask b) noexcept { return a & b; }
   HUSH_PREFILTER_TARGET static std::uint64_t bits(Mask a) noexcept { return a; }
+  static constexpr bool ALIGNED_BLOCKS = false;  // a byte shift across registers needs an immediate count
 };
 
 #include "mask/prefilter/block_scan.h"
