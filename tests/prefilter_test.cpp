@@ -93,6 +93,7 @@ TEST(Prefilter, EachKindOfSecretSetGetsItsFilter) {
   std::vector<Bytes> every_byte;
   for (int byte = 0; byte < 256; byte += 2) every_byte.push_back(Bytes(1, static_cast<char>(byte)));
   const bool vector_nibble = best_prefilter_kernel(PrefilterKind::nibble) != PrefilterKernel::scalar;
+  const bool vector_buckets = best_prefilter_kernel(PrefilterKind::buckets) != PrefilterKernel::scalar;
 
   auto prefixed = [&](std::size_t count, const Bytes &prefix) {
     std::vector<Bytes> secrets;
@@ -104,6 +105,7 @@ TEST(Prefilter, EachKindOfSecretSetGetsItsFilter) {
     const char *name;
     std::vector<Bytes> secrets;
     bool few_windows;             // the literal or nibble filter's share, where a vector kernel runs it
+                                  // (up to 128 windows of secrets of 7 bytes or more: the bucket filter's)
     std::size_t offset_at_least;  // where the windows must begin: past a shared prefix
   };
   const std::vector<KindCase> cases = {
@@ -113,6 +115,8 @@ TEST(Prefilter, EachKindOfSecretSetGetsItsFilter) {
       {"two-byte secrets", {"ab", bytes({0xFF, 0})}, true, 0},
       {"ten secrets sharing a prefix", prefixed(10, "tok_"), true, 4},
       {"forty secrets", secrets_of(40, 9), false, 0},
+      {"128 secrets", secrets_of(128, 9), false, 0},
+      {"129 secrets", secrets_of(129, 9), false, 0},
       {"forty six-byte secrets", secrets_of(40, 6), false, 0},
       {"a thousand secrets", secrets_of(1000, 16), false, 0},
       {"a thousand secrets sharing a prefix", prefixed(1000, "glpat-k9"), false, 8},
@@ -136,6 +140,9 @@ TEST(Prefilter, EachKindOfSecretSetGetsItsFilter) {
     } else if (test.few_windows && vector_nibble) {
       EXPECT_EQ(filter->kind, PrefilterKind::nibble) << test.name;
       EXPECT_EQ(filter->window, std::min<std::size_t>(NIBBLE_WINDOW_MAX, least)) << test.name;
+    } else if (least >= SAMPLED_WINDOW && vector_buckets && test.secrets.size() <= 128) {
+      EXPECT_EQ(filter->kind, PrefilterKind::buckets) << test.name;
+      EXPECT_EQ(filter->window, BUCKET_WINDOW) << test.name;
     } else if (least >= SAMPLED_WINDOW) {
       EXPECT_EQ(filter->kind, PrefilterKind::sampled) << test.name;
       EXPECT_EQ(filter->window, SAMPLED_WINDOW) << test.name;

@@ -191,8 +191,8 @@ template <template <unsigned> class SevenBit = NibbleTestSevenBit,
           template <unsigned> class AnyByte = NibbleTestAnyByte>
 HUSH_PREFILTER_TARGET std::uint64_t nibble_entry(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                                  std::uint64_t limit) noexcept {
-  return filter.nibble_seven_bit != 0 ? search_with<SevenBit>(filter, text, from, limit)
-                                      : search_with<AnyByte>(filter, text, from, limit);
+  return filter.seven_bit_windows != 0 ? search_with<SevenBit>(filter, text, from, limit)
+                                       : search_with<AnyByte>(filter, text, from, limit);
 }
 
 HUSH_PREFILTER_TARGET std::uint64_t literal_entry(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,

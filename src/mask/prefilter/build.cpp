@@ -14,6 +14,12 @@ namespace {
 // most 2 x 2 of 256 nibble pairs per offset.
 constexpr std::uint64_t NIBBLE_MAX_WINDOWS = 16;
 constexpr unsigned NIBBLE_BUCKETS = 8;
+// The bucket filter keeps up to this many windows of BUCKET_WINDOW bytes,
+// sixteen to a bucket.  Each bucket's byte sets are then small enough that
+// the CI log passes about one position in 10,000 beside the windows it
+// holds (100 random secrets: 4 per 64 KiB, of which 2 are real), where at
+// 200 windows it passes 1%.
+constexpr std::uint64_t BUCKET_MAX_WINDOWS = 128;
 // Few windows standing for many secrets are a shared prefix, which the log
 // likely holds too: the nibble and literal filters, which cannot reach past
 // their 3 bytes, are then left to the sampled bitset's 7-byte windows.
@@ -328,19 +334,19 @@ Prefilter *build_nibble(const Masker &masker, unsigned offset, unsigned window, 
   filter->kind = PrefilterKind::nibble;
   filter->window = static_cast<std::uint8_t>(window);
   filter->offset = static_cast<std::uint8_t>(offset);
-  filter->nibble_seven_bit = 1;
+  filter->seven_bit_windows = 1;
   for (std::uint64_t i = 0; i < count; ++i) {
     const auto bucket_bit = static_cast<std::uint8_t>(1u << (i * NIBBLE_BUCKETS / count));
     for (unsigned o = 0; o < window; ++o) {
       const auto byte = static_cast<std::uint8_t>(windows[i] >> (8 * o));
-      if (byte >= 0x80) filter->nibble_seven_bit = 0;
+      if (byte >= 0x80) filter->seven_bit_windows = 0;
       filter->nibble_low[o][byte & 15] |= bucket_bit;
       filter->nibble_high[o][byte >> 4] |= bucket_bit;
     }
   }
   for (unsigned o = 0; o < window; ++o) {
     for (unsigned byte = 0; byte < 256; ++byte) {
-      filter->nibble_bytes[o][byte] =
+      filter->byte_buckets[o][byte] =
           static_cast<std::uint8_t>(filter->nibble_low[o][byte & 15] & filter->nibble_high[o][byte >> 4]);
     }
   }
@@ -432,6 +438,69 @@ unsigned tail_prefix_bits_log2(std::uint64_t prefixes) noexcept {
   return (std::uint64_t{1} << log2) < prefixes * 16 ? 0 : log2;
 }
 
+// The tail-prefix bitset of `2^log2` bits, `at` words after the bitset's
+// start (nothing when log2 is 0).
+void mark_tail_prefixes(const Masker &masker, Prefilter &filter, unsigned log2, std::uint64_t at) noexcept {
+  if (log2 == 0) return;
+  filter.tail_prefix_log2 = static_cast<std::uint8_t>(log2);
+  filter.tail_prefix_at = at;
+  std::uint64_t *tail = bitset_of(filter) + at;
+  auto mark = [&](std::uint64_t word, NodeIndex, NodeIndex) {
+    set_bit(tail, tail_prefix_bit(filter, static_cast<std::uint32_t>(word)));
+  };
+  for_each_window(masker, 0, TAIL_PREFIX, mark);
+}
+
+std::uint64_t tail_prefix_words(unsigned log2) noexcept { return log2 == 0 ? 0 : (std::uint64_t{1} << log2) / 64; }
+
+// Up to BUCKET_MAX_WINDOWS distinct windows of BUCKET_WINDOW bytes into
+// `windows`; returns their number, or BUCKET_MAX_WINDOWS + 1 when there
+// are more.
+std::uint64_t bucket_windows(const Masker &masker, unsigned offset,
+                             std::uint64_t (&windows)[BUCKET_MAX_WINDOWS]) noexcept {
+  std::uint64_t filled = 0;
+  auto collect = [&](std::uint64_t word, NodeIndex, NodeIndex) {
+    if (filled > BUCKET_MAX_WINDOWS) return;
+    for (std::uint64_t i = 0; i < filled; ++i) {
+      if (windows[i] == word) return;
+    }
+    if (filled < BUCKET_MAX_WINDOWS) windows[filled] = word;
+    ++filled;
+  };
+  for_each_window(masker, offset, BUCKET_WINDOW, collect);
+  return filled;
+}
+
+// Eight buckets of windows in the order of their bytes, so that a bucket's
+// windows share leading bytes and its byte sets stay small; the
+// tail-prefix bitset after the header, as for the sampled filter.
+Prefilter *build_buckets(const Masker &masker, unsigned offset, std::uint64_t (&windows)[BUCKET_MAX_WINDOWS],
+                         std::uint64_t count, CallerAddress caller) noexcept {
+  for (std::uint64_t i = 1; i < count; ++i) {
+    const std::uint64_t word = windows[i];
+    std::uint64_t j = i;
+    for (; j > 0 && __builtin_bswap64(windows[j - 1]) > __builtin_bswap64(word); --j) windows[j] = windows[j - 1];
+    windows[j] = word;
+  }
+  const unsigned tail_log2 = tail_prefix_bits_log2(count_windows(masker, 0, TAIL_PREFIX));
+  Prefilter *filter = obtain_block(masker, 0, caller, 0, tail_prefix_words(tail_log2));
+  if (filter == nullptr) return nullptr;
+  mark_tail_prefixes(masker, *filter, tail_log2, 0);
+  filter->kind = PrefilterKind::buckets;
+  filter->window = static_cast<std::uint8_t>(BUCKET_WINDOW);
+  filter->offset = static_cast<std::uint8_t>(offset);
+  filter->seven_bit_windows = 1;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const auto bucket_bit = static_cast<std::uint8_t>(1u << (i * NIBBLE_BUCKETS / count));
+    for (unsigned o = 0; o < BUCKET_WINDOW; ++o) {
+      const auto byte = static_cast<std::uint8_t>(windows[i] >> (8 * o));
+      if (byte >= 0x80) filter->seven_bit_windows = 0;
+      filter->byte_buckets[o][byte] |= bucket_bit;
+    }
+  }
+  return filter;
+}
+
 // Each window enters the bitset with its four keys at offsets 0 to 3, and
 // the window table with its first 7 bytes, once.  The table is at most half
 // full.
@@ -442,22 +511,14 @@ Prefilter *build_sampled(const Masker &masker, unsigned offset, unsigned window,
   const bool landing = offset == 0;
   const std::uint64_t landing_words = landing ? slot_count / 2 : 0;
   const unsigned tail_log2 = tail_prefix_bits_log2(count_windows(masker, 0, TAIL_PREFIX));
-  const std::uint64_t tail_words = tail_log2 == 0 ? 0 : (std::uint64_t{1} << tail_log2) / 64;
+  const std::uint64_t tail_words = tail_prefix_words(tail_log2);
   const BitsetSize size = bitset_size(SAMPLE_STRIDE * count);
   Prefilter *filter = obtain_bitset(masker, PrefilterKind::sampled, offset, window, size, true, caller, slot_count,
                                     landing_words + tail_words);
   if (filter == nullptr) return nullptr;
   filter->window_slots_log2 = slots_log2;
   filter->landing_nodes = landing ? 1 : 0;
-  if (tail_log2 != 0) {
-    filter->tail_prefix_log2 = static_cast<std::uint8_t>(tail_log2);
-    filter->tail_prefix_at = filter->bitset_words + slot_count + landing_words;
-    std::uint64_t *tail = bitset_of(*filter) + filter->tail_prefix_at;
-    auto mark = [&](std::uint64_t word, NodeIndex, NodeIndex) {
-      set_bit(tail, tail_prefix_bit(*filter, static_cast<std::uint32_t>(word)));
-    };
-    for_each_window(masker, 0, TAIL_PREFIX, mark);
-  }
+  mark_tail_prefixes(masker, *filter, tail_log2, filter->bitset_words + slot_count + landing_words);
   std::uint64_t *slots = window_table_of(*filter);
   NodeIndex *landing_nodes = landing ? landing_nodes_of(*filter) : nullptr;
   const std::uint64_t slot_mask = filter->window_slots - 1;
@@ -542,6 +603,17 @@ Prefilter *choose_and_build(const Masker &masker, const TrieShape &shape, Caller
     }
     if (distinct <= NIBBLE_MAX_WINDOWS && vector_kernel(PrefilterKind::nibble)) {
       return build_nibble(masker, few_offset, few_window, windows, distinct, caller);
+    }
+  }
+  // More windows, but not too many for eight buckets of whole-byte sets
+  // (a kernel that looks bytes up whole runs): those, unless few stand for
+  // many secrets, a prefix the sampled filter's windows reach past.
+  if (shortest >= SAMPLED_WINDOW && vector_kernel(PrefilterKind::buckets)) {
+    const unsigned offset = best_offset(shape, BUCKET_WINDOW);
+    std::uint64_t words[BUCKET_MAX_WINDOWS];
+    const std::uint64_t count = bucket_windows(masker, offset, words);
+    if (count <= BUCKET_MAX_WINDOWS && count_windows(masker, offset, BUCKET_WINDOW) <= MAX_SECRETS_PER_WINDOW * count) {
+      return build_buckets(masker, offset, words, count, caller);
     }
   }
   if (shortest >= SAMPLED_WINDOW) return build_sampled(masker, shape, caller);

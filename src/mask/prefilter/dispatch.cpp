@@ -35,6 +35,15 @@ CandidateSearch compiled_search(PrefilterKind kind, PrefilterKernel kernel) noex
       default: return nullptr;
     }
   }
+  if (kind == PrefilterKind::buckets) {
+    switch (kernel) {
+      case PrefilterKernel::scalar: return search_buckets_scalar;
+#if HUSH_PREFILTER_X86
+      case PrefilterKernel::avx512: return search_buckets_avx512;
+#endif
+      default: return nullptr;
+    }
+  }
   if (kind == PrefilterKind::sampled) {
     switch (kernel) {
       case PrefilterKernel::scalar: return search_sampled_scalar;

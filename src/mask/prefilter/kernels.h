@@ -170,6 +170,15 @@ template <unsigned KEY>
 
 std::uint64_t search_nibble_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                    std::uint64_t limit) noexcept;
+// The bucket filter at one position (scalar form of every bucket kernel).
+[[nodiscard]] inline bool buckets_pass(const Prefilter &filter, const std::uint8_t *bytes) noexcept {
+  unsigned buckets = 0xFF;
+  for (unsigned o = 0; o < BUCKET_WINDOW; ++o) buckets &= filter.byte_buckets[o][bytes[o]];
+  return buckets != 0;
+}
+
+std::uint64_t search_buckets_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                    std::uint64_t limit) noexcept;
 std::uint64_t search_literal_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                     std::uint64_t limit) noexcept;
 std::uint64_t search_bitset_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
@@ -199,6 +208,8 @@ std::uint64_t search_literal_avx512(const Prefilter &filter, const std::uint8_t 
                                     std::uint64_t limit) noexcept;
 std::uint64_t search_nibble_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                  std::uint64_t limit) noexcept;
+std::uint64_t search_buckets_avx512(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                    std::uint64_t limit) noexcept;
 std::uint64_t search_nibble_avx512(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                    std::uint64_t limit) noexcept;
 std::uint64_t search_bitset_avx2(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,

@@ -59,6 +59,7 @@ namespace hush::core {
 inline constexpr std::uint8_t ALIGN_PREFILTER = 6;
 
 inline constexpr unsigned NIBBLE_WINDOW_MAX = 3;
+inline constexpr unsigned BUCKET_WINDOW = 6;
 inline constexpr unsigned LITERAL_WINDOW_MAX = 8;
 inline constexpr unsigned BITSET_WINDOW_MAX = 4;
 // The sampled bitset's window and stride: it looks at every fourth 4-byte
@@ -87,7 +88,7 @@ inline constexpr unsigned SAMPLED_WIDE_WINDOW = SAMPLED_WINDOW + 1;
 // two vector compares per block, cheaper than the nibble tables' shuffles.
 // The build takes the two that are rarest in ordinary text (see
 // byte_rarity in build.cpp), so a window may span bytes it does not test.
-enum class PrefilterKind : std::uint8_t { nibble = 0, bitset = 1, sampled = 2, literal = 3 };
+enum class PrefilterKind : std::uint8_t { nibble = 0, bitset = 1, sampled = 2, literal = 3, buckets = 4 };
 
 // Instruction sets a kernel may be written for, in order of preference.
 enum class PrefilterKernel : std::uint8_t { scalar = 0, ssse3 = 1, avx2 = 2, avx512 = 3 };
@@ -139,7 +140,8 @@ struct alignas(64) Prefilter {
   std::uint64_t tail_prefix_at;
   PrefilterKind kind;
   PrefilterKernel kernel;
-  // w: up to NIBBLE_WINDOW_MAX, LITERAL_WINDOW_MAX or BITSET_WINDOW_MAX; for the sampled
+  // w: up to NIBBLE_WINDOW_MAX, LITERAL_WINDOW_MAX or BITSET_WINDOW_MAX,
+  // BUCKET_WINDOW for the bucket filter; for the sampled
   // filter SAMPLED_WINDOW (4-byte keys) or SAMPLED_WIDE_WINDOW (5-byte keys,
   // hits confirmed on the window's first 7 bytes).  A million random
   // secrets of an alphabet of 64 fill a fifth of its 4-byte words, so every
@@ -158,19 +160,23 @@ struct alignas(64) Prefilter {
   // (word * hash_multiplier) >> hash_shift.
   std::uint8_t probes;
   std::uint32_t bit_multiplier;
-  // Nibble filter: 1 when no window has a byte of 0x80 or above, which
-  // lets the block kernels skip a mask (see block_scan.h).
-  std::uint8_t nibble_seven_bit;
+  // Nibble and bucket filters: 1 when no window has a byte of 0x80 or
+  // above, which lets the block kernels skip a mask (see block_scan.h).
+  std::uint8_t seven_bit_windows;
   // The bytes at depths below the reach of any trie path, one bit per
   // value.  After a byte that is none of them the walk stands at the root
   // (no path of at most reach bytes holds it), so a jump to the chunk's
   // last reach positions walks only those after the last such byte.
   std::uint64_t reach_bytes[4];
-  // Nibble filter: the two tables of each offset combined per byte value,
-  // nibble_bytes[o][b] = nibble_low[o][b & 15] & nibble_high[o][b >> 4],
-  // for kernels that look a whole byte up at once.  Every kernel passes
-  // exactly the same positions.
-  alignas(64) std::uint8_t nibble_bytes[NIBBLE_WINDOW_MAX][256];
+  // Bucket bits by whole byte values: bit b of byte_buckets[o][v] is set
+  // when a window of bucket b may have byte v at offset o.
+  // - Bucket filter (windows of BUCKET_WINDOW bytes, eight buckets): exactly
+  //   the bytes its windows have there.  A position passes when, for some
+  //   bucket, every offset's byte has the bucket's bit.
+  // - Nibble filter: the two nibble tables combined, nibble_low[o][v & 15] &
+  //   nibble_high[o][v >> 4], for kernels that look a whole byte up at
+  //   once; they pass exactly the positions the nibble tables pass.
+  alignas(64) std::uint8_t byte_buckets[BUCKET_WINDOW][256];
 };
 static_assert(sizeof(Prefilter) % 64 == 0, "the bitset after the header starts on a cache line");
 

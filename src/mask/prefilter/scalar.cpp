@@ -15,6 +15,14 @@ std::uint64_t search_nibble_scalar(const Prefilter &filter, const std::uint8_t *
   return limit;
 }
 
+std::uint64_t search_buckets_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                    std::uint64_t limit) noexcept {
+  for (std::uint64_t p = from; p < limit; ++p) {
+    if (buckets_pass(filter, text + p)) return p;
+  }
+  return limit;
+}
+
 // The first byte by memchr, which the C library vectorises on every
 // architecture, then the last.
 std::uint64_t search_literal_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
