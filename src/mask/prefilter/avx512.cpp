@@ -55,14 +55,12 @@ struct Vec {
 #include "mask/prefilter/block_scan.h"
 
 // Bucket bits by whole bytes (Prefilter::byte_buckets), for the bucket
-// filter and for the nibble filter, whose two nibble lookups per byte
-// elsewhere give the same bits: one permute over a 128-byte table per
-// window byte.  With SEVEN_BIT the table holds bytes 0 .. 127 and a lane
-// whose window has a byte of 0x80 or above fails (no window has one);
-// otherwise a second permute over the table's upper half and a blend on
-// the byte's top bit.
+// and nibble filters: one permute over a 128-byte table per window byte.  With SEVEN_BIT the table holds bytes 0 .. 127
+// and a lane whose window has a byte of 0x80 or above fails (no window has one); otherwise a second permute over the
+// table's upper half and a blend on the byte's top bit.
 template <unsigned WINDOW, bool SEVEN_BIT>
 struct ByteTableTest {
+  static constexpr bool EXACT = true;
   static constexpr unsigned HALVES = SEVEN_BIT ? 2 : 4;
   __m512i table[WINDOW][HALVES];
 

@@ -126,12 +126,14 @@ HUSH_PREFILTER_TARGET inline std::uint64_t scan_blocks(const std::uint8_t *text,
 
 // The nibble filter over blocks: for each offset o of the window, the byte
 // at p + o of every lane, split into its nibbles, selects one bucket mask
-// from each table; a lane whose AND over all offsets keeps a bucket passes.
+// from each table; a lane whose AND over all offsets keeps a bucket passes
+// (and is then confirmed on the byte sets).
 // With SEVEN_BIT (no window has a byte of 0x80 or above) the low-nibble
 // lookup takes the bytes unmasked: a byte shuffle gives 0 for an index
 // with bit 7 set, which rejects exactly the bytes no window has.
 template <unsigned WINDOW, bool SEVEN_BIT>
 struct NibbleTest {
+  static constexpr bool EXACT = false;  // passes more than the byte sets
   typename Vec::V low[WINDOW];
   typename Vec::V high[WINDOW];
 
@@ -175,13 +177,27 @@ struct LiteralTest {
   }
 };
 
+// The first position in [from, limit) that `test` passes and the byte
+// sets confirm, or limit.  Tests that look bytes up whole pass exactly
+// what the byte sets pass and need no confirmation.
+template <typename Test>
+HUSH_PREFILTER_TARGET std::uint64_t scan_confirmed(const Prefilter &filter, const std::uint8_t *text,
+                                                   std::uint64_t from, std::uint64_t limit, unsigned window,
+                                                   const Test &test) noexcept {
+  for (;;) {
+    const std::uint64_t found = scan_blocks(text, from, limit, window, test);
+    if (Test::EXACT || found == limit || buckets_pass(filter, text + found)) return found;
+    from = found + 1;
+  }
+}
+
 template <template <unsigned> class Test>
 HUSH_PREFILTER_TARGET std::uint64_t search_with(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                                 std::uint64_t limit) noexcept {
   switch (filter.window) {
-    case 1: return scan_blocks(text, from, limit, 1, Test<1>(filter));
-    case 2: return scan_blocks(text, from, limit, 2, Test<2>(filter));
-    default: return scan_blocks(text, from, limit, 3, Test<3>(filter));
+    case 1: return scan_confirmed(filter, text, from, limit, 1, Test<1>(filter));
+    case 2: return scan_confirmed(filter, text, from, limit, 2, Test<2>(filter));
+    default: return scan_confirmed(filter, text, from, limit, 3, Test<3>(filter));
   }
 }
 

@@ -342,12 +342,7 @@ Prefilter *build_nibble(const Masker &masker, unsigned offset, unsigned window, 
       if (byte >= 0x80) filter->seven_bit_windows = 0;
       filter->nibble_low[o][byte & 15] |= bucket_bit;
       filter->nibble_high[o][byte >> 4] |= bucket_bit;
-    }
-  }
-  for (unsigned o = 0; o < window; ++o) {
-    for (unsigned byte = 0; byte < 256; ++byte) {
-      filter->byte_buckets[o][byte] =
-          static_cast<std::uint8_t>(filter->nibble_low[o][byte & 15] & filter->nibble_high[o][byte >> 4]);
+      filter->byte_buckets[o][byte] |= bucket_bit;
     }
   }
   return filter;

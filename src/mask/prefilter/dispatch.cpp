@@ -63,7 +63,7 @@ CandidateSearch compiled_search(PrefilterKind kind, PrefilterKernel kernel) noex
     }
   }
   switch (kernel) {
-    case PrefilterKernel::scalar: return search_nibble_scalar;
+    case PrefilterKernel::scalar: return search_buckets_scalar;
 #if HUSH_PREFILTER_X86
     case PrefilterKernel::ssse3: return search_nibble_ssse3;
     case PrefilterKernel::avx2: return search_nibble_avx2;

@@ -59,13 +59,12 @@ struct TwoProbes {
   return (window * WINDOW_TABLE_MULTIPLIER) >> (64 - slots_log2);
 }
 
-// Whether the nibble tables pass the window at `bytes` (scalar form, also
-// the tail of the vector kernels).
-[[nodiscard]] inline bool nibble_passes(const Prefilter &filter, const std::uint8_t *bytes) noexcept {
+// Whether the window at `bytes` has, for some bucket, every byte in the
+// bucket's byte set at its offset: what the nibble and bucket filters pass
+// (the scalar form of every kernel of both).
+[[nodiscard]] inline bool buckets_pass(const Prefilter &filter, const std::uint8_t *bytes) noexcept {
   unsigned buckets = 0xFF;
-  for (unsigned o = 0; o < filter.window; ++o) {
-    buckets &= static_cast<unsigned>(filter.nibble_low[o][bytes[o] & 15] & filter.nibble_high[o][bytes[o] >> 4]);
-  }
+  for (unsigned o = 0; o < filter.window; ++o) buckets &= filter.byte_buckets[o][bytes[o]];
   return buckets != 0;
 }
 
@@ -168,15 +167,7 @@ template <unsigned KEY>
   }
 }
 
-std::uint64_t search_nibble_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
-                                   std::uint64_t limit) noexcept;
-// The bucket filter at one position (scalar form of every bucket kernel).
-[[nodiscard]] inline bool buckets_pass(const Prefilter &filter, const std::uint8_t *bytes) noexcept {
-  unsigned buckets = 0xFF;
-  for (unsigned o = 0; o < BUCKET_WINDOW; ++o) buckets &= filter.byte_buckets[o][bytes[o]];
-  return buckets != 0;
-}
-
+// The nibble and bucket filters' portable kernel.
 std::uint64_t search_buckets_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                     std::uint64_t limit) noexcept;
 std::uint64_t search_literal_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,

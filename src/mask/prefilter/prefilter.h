@@ -106,10 +106,9 @@ using CandidateSearch = std::uint64_t (*)(const Prefilter &filter, const std::ui
 
 // The block's header.  A bitset's words follow it directly.
 struct alignas(64) Prefilter {
-  // Nibble filter: bit b of low[o][n] is set when a window of bucket b has
-  // a byte with low nibble n at offset o; high[] likewise for the high
-  // nibble.  A position passes when, for some bucket, every offset's byte
-  // passes both tables.
+  // Nibble filter, a nibble at a time: bit b of low[o][n] is set when a
+  // window of bucket b has a byte with low nibble n at offset o; high[]
+  // likewise for the high nibble (see byte_buckets).
   std::uint8_t nibble_low[NIBBLE_WINDOW_MAX][16];
   std::uint8_t nibble_high[NIBBLE_WINDOW_MAX][16];
   CandidateSearch search;   // the kernel in use
@@ -168,14 +167,14 @@ struct alignas(64) Prefilter {
   // (no path of at most reach bytes holds it), so a jump to the chunk's
   // last reach positions walks only those after the last such byte.
   std::uint64_t reach_bytes[4];
-  // Bucket bits by whole byte values: bit b of byte_buckets[o][v] is set
-  // when a window of bucket b may have byte v at offset o.
-  // - Bucket filter (windows of BUCKET_WINDOW bytes, eight buckets): exactly
-  //   the bytes its windows have there.  A position passes when, for some
-  //   bucket, every offset's byte has the bucket's bit.
-  // - Nibble filter: the two nibble tables combined, nibble_low[o][v & 15] &
-  //   nibble_high[o][v >> 4], for kernels that look a whole byte up at
-  //   once; they pass exactly the positions the nibble tables pass.
+  // Nibble and bucket filters: bit b of byte_buckets[o][v] is set when a
+  // window of bucket b has byte v at offset o.  A position passes when,
+  // for some bucket, every offset's byte has the bucket's bit.  The nibble
+  // tables above stand for the same buckets a nibble at a time, which lets
+  // 16- and 32-lane kernels test a byte with two shuffles; they pass some
+  // more bytes (a bucket's nibbles combine across its windows), so those
+  // kernels confirm each position on these sets.  Every kernel of both
+  // kinds passes exactly the same positions.
   alignas(64) std::uint8_t byte_buckets[BUCKET_WINDOW][256];
 };
 static_assert(sizeof(Prefilter) % 64 == 0, "the bitset after the header starts on a cache line");

@@ -7,14 +7,6 @@
 
 namespace hush::core {
 
-std::uint64_t search_nibble_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
-                                   std::uint64_t limit) noexcept {
-  for (std::uint64_t p = from; p < limit; ++p) {
-    if (nibble_passes(filter, text + p)) return p;
-  }
-  return limit;
-}
-
 std::uint64_t search_buckets_scalar(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                     std::uint64_t limit) noexcept {
   for (std::uint64_t p = from; p < limit; ++p) {
