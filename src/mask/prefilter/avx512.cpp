@@ -1,8 +1,9 @@
-// The block kernels (nibble, bucket and literal filters), 64 positions at a time
-// (AVX-512BW with VBMI).  Blocks are loaded from aligned addresses and the
-// bytes past a block taken from the next one by a byte permute; the nibble
-// filter looks each byte up whole in its 128- or 256-entry table.  (Gather
-// kernels for the bitsets lost to the AVX2 ones here: see DESIGN.md.)
+// The block kernels (nibble, bucket and literal filters), 64 positions at
+// a time (AVX-512BW with VBMI).  Blocks are loaded from aligned addresses
+// and the bytes past a block taken from the next one by a byte permute;
+// the nibble and bucket filters look each byte up whole in 128- or
+// 256-entry tables.  (Gather kernels for the bitsets lost to the AVX2 ones
+// here: see DESIGN.md.)
 
 #include "mask/prefilter/kernels.h"
 
@@ -55,9 +56,10 @@ struct Vec {
 #include "mask/prefilter/block_scan.h"
 
 // Bucket bits by whole bytes (Prefilter::byte_buckets), for the bucket
-// and nibble filters: one permute over a 128-byte table per window byte.  With SEVEN_BIT the table holds bytes 0 .. 127
-// and a lane whose window has a byte of 0x80 or above fails (no window has one); otherwise a second permute over the
-// table's upper half and a blend on the byte's top bit.
+// and nibble filters: one permute over a 128-byte table per window byte.
+// With SEVEN_BIT the table holds bytes 0 .. 127 and a lane whose window has
+// a byte of 0x80 or above fails (no window has one); otherwise a second
+// permute over the table's upper half and a blend on the byte's top bit.
 template <unsigned WINDOW, bool SEVEN_BIT>
 struct ByteTableTest {
   static constexpr bool EXACT = true;

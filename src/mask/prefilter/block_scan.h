@@ -117,6 +117,8 @@ HUSH_PREFILTER_TARGET inline std::uint64_t scan_blocks(const std::uint8_t *text,
     const std::uint64_t base = limit - LANES;
     hits = test(LoadedBlock{text + base}) >> (p - base);
   } else {
+    static_assert(NIBBLE_WINDOW_MAX <= LITERAL_WINDOW_MAX && BUCKET_WINDOW <= LITERAL_WINDOW_MAX,
+                  "the copy holds a block and the longest window");
     alignas(64) std::uint8_t copy[LANES + LITERAL_WINDOW_MAX] = {};
     std::memcpy(copy, text, limit + window - 1);
     hits = (test(LoadedBlock{copy}) & ((std::uint64_t{1} << limit) - 1)) >> p;
