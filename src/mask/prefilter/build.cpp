@@ -193,9 +193,29 @@ std::uint64_t few_windows(const Masker &masker, unsigned offset, unsigned window
   return filled;
 }
 
-// Window words in the order of their bytes (first byte most significant),
-// so that neighbours, which share leading bytes, share a bucket.
-std::uint32_t byte_order_key(std::uint32_t word) noexcept { return __builtin_bswap32(word); }
+// Sorts the `count` window words (little-endian, `filter.window` bytes) by
+// their bytes, first byte most significant, so that neighbours, which
+// share leading bytes, share a bucket; cuts them into eight buckets and
+// sets each bucket's byte sets (Prefilter::byte_buckets).
+template <typename Word>
+void fill_buckets(Prefilter &filter, Word *windows, std::uint64_t count) noexcept {
+  auto byte_order = [](Word word) { return __builtin_bswap64(static_cast<std::uint64_t>(word)); };
+  for (std::uint64_t i = 1; i < count; ++i) {
+    const Word word = windows[i];
+    std::uint64_t j = i;
+    for (; j > 0 && byte_order(windows[j - 1]) > byte_order(word); --j) windows[j] = windows[j - 1];
+    windows[j] = word;
+  }
+  filter.seven_bit_windows = 1;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const auto bucket_bit = static_cast<std::uint8_t>(1u << (i * NIBBLE_BUCKETS / count));
+    for (unsigned o = 0; o < filter.window && o < BUCKET_WINDOW; ++o) {
+      const auto byte = static_cast<std::uint8_t>(static_cast<std::uint64_t>(windows[i]) >> (8 * o));
+      if (byte >= 0x80) filter.seven_bit_windows = 0;
+      filter.byte_buckets[o][byte] |= bucket_bit;
+    }
+  }
+}
 
 Prefilter *obtain_block(const Masker &masker, std::uint64_t bitset_words, CallerAddress caller,
                         std::uint64_t window_slots = 0, std::uint64_t node_words = 0) noexcept {
@@ -321,28 +341,17 @@ unsigned rarest_offset(const Masker &masker, const TrieShape &shape, unsigned wi
 
 Prefilter *build_nibble(const Masker &masker, unsigned offset, unsigned window, std::uint32_t (&windows)[16],
                         std::uint64_t count, CallerAddress caller) noexcept {
-  // Insertion sort by byte order; at most 16 entries.
-  for (std::uint64_t i = 1; i < count; ++i) {
-    const std::uint32_t word = windows[i];
-    std::uint64_t j = i;
-    for (; j > 0 && byte_order_key(windows[j - 1]) > byte_order_key(word); --j) windows[j] = windows[j - 1];
-    windows[j] = word;
-  }
-
   Prefilter *filter = obtain_block(masker, 0, caller);
   if (filter == nullptr) return nullptr;
   filter->kind = PrefilterKind::nibble;
   filter->window = static_cast<std::uint8_t>(window);
   filter->offset = static_cast<std::uint8_t>(offset);
-  filter->seven_bit_windows = 1;
-  for (std::uint64_t i = 0; i < count; ++i) {
-    const auto bucket_bit = static_cast<std::uint8_t>(1u << (i * NIBBLE_BUCKETS / count));
-    for (unsigned o = 0; o < window; ++o) {
-      const auto byte = static_cast<std::uint8_t>(windows[i] >> (8 * o));
-      if (byte >= 0x80) filter->seven_bit_windows = 0;
-      filter->nibble_low[o][byte & 15] |= bucket_bit;
-      filter->nibble_high[o][byte >> 4] |= bucket_bit;
-      filter->byte_buckets[o][byte] |= bucket_bit;
+  fill_buckets(*filter, windows, count);
+  // The same buckets a nibble at a time.
+  for (unsigned o = 0; o < window; ++o) {
+    for (unsigned byte = 0; byte < 256; ++byte) {
+      filter->nibble_low[o][byte & 15] |= filter->byte_buckets[o][byte];
+      filter->nibble_high[o][byte >> 4] |= filter->byte_buckets[o][byte];
     }
   }
   return filter;
@@ -466,17 +475,10 @@ std::uint64_t bucket_windows(const Masker &masker, unsigned offset,
   return filled;
 }
 
-// Eight buckets of windows in the order of their bytes, so that a bucket's
-// windows share leading bytes and its byte sets stay small; the
-// tail-prefix bitset after the header, as for the sampled filter.
+// Eight buckets of windows (see fill_buckets), and the tail-prefix bitset
+// after the header, as for the sampled filter.
 Prefilter *build_buckets(const Masker &masker, unsigned offset, std::uint64_t (&windows)[BUCKET_MAX_WINDOWS],
                          std::uint64_t count, CallerAddress caller) noexcept {
-  for (std::uint64_t i = 1; i < count; ++i) {
-    const std::uint64_t word = windows[i];
-    std::uint64_t j = i;
-    for (; j > 0 && __builtin_bswap64(windows[j - 1]) > __builtin_bswap64(word); --j) windows[j] = windows[j - 1];
-    windows[j] = word;
-  }
   const unsigned tail_log2 = tail_prefix_bits_log2(count_windows(masker, 0, TAIL_PREFIX));
   Prefilter *filter = obtain_block(masker, 0, caller, 0, tail_prefix_words(tail_log2));
   if (filter == nullptr) return nullptr;
@@ -484,15 +486,7 @@ Prefilter *build_buckets(const Masker &masker, unsigned offset, std::uint64_t (&
   filter->kind = PrefilterKind::buckets;
   filter->window = static_cast<std::uint8_t>(BUCKET_WINDOW);
   filter->offset = static_cast<std::uint8_t>(offset);
-  filter->seven_bit_windows = 1;
-  for (std::uint64_t i = 0; i < count; ++i) {
-    const auto bucket_bit = static_cast<std::uint8_t>(1u << (i * NIBBLE_BUCKETS / count));
-    for (unsigned o = 0; o < BUCKET_WINDOW; ++o) {
-      const auto byte = static_cast<std::uint8_t>(windows[i] >> (8 * o));
-      if (byte >= 0x80) filter->seven_bit_windows = 0;
-      filter->byte_buckets[o][byte] |= bucket_bit;
-    }
-  }
+  fill_buckets(*filter, windows, count);
   return filter;
 }
 
