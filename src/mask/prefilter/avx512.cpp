@@ -99,6 +99,17 @@ using ByteTableAnyByte = ByteTableTest<WINDOW, false>;
 template <unsigned WINDOW>
 using ByteTableSevenBit = ByteTableTest<WINDOW, true>;
 
+// The bucket filter's scan, compiled for this instruction set as a whole.
+// (Built in the exported function, which has no target attribute, the
+// test's tables could not be kept in registers and the scan was not
+// inlined: 64 KiB writes of the CI log, 100 secrets, 7.5 against 4.3 ms.)
+HUSH_PREFILTER_TARGET std::uint64_t buckets_entry(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
+                                                  std::uint64_t limit) noexcept {
+  return filter.seven_bit_windows != 0
+             ? scan_blocks(text, from, limit, BUCKET_WINDOW, ByteTableSevenBit<BUCKET_WINDOW>(filter))
+             : scan_blocks(text, from, limit, BUCKET_WINDOW, ByteTableAnyByte<BUCKET_WINDOW>(filter));
+}
+
 }  // namespace
 
 std::uint64_t search_nibble_avx512(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
@@ -108,9 +119,7 @@ std::uint64_t search_nibble_avx512(const Prefilter &filter, const std::uint8_t *
 
 std::uint64_t search_buckets_avx512(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
                                     std::uint64_t limit) noexcept {
-  return filter.seven_bit_windows != 0
-             ? scan_blocks(text, from, limit, BUCKET_WINDOW, ByteTableSevenBit<BUCKET_WINDOW>(filter))
-             : scan_blocks(text, from, limit, BUCKET_WINDOW, ByteTableAnyByte<BUCKET_WINDOW>(filter));
+  return buckets_entry(filter, text, from, limit);
 }
 
 std::uint64_t search_literal_avx512(const Prefilter &filter, const std::uint8_t *text, std::uint64_t from,
