@@ -112,7 +112,7 @@ Status for_each_edge_ascending(const Node &node, Visit &visit) noexcept {
 
 }  // namespace
 
-Status complete_automaton(Masker &masker, CallerAddress caller) noexcept {
+Status complete_automaton(Masker &masker, CallerAddress caller, std::uint64_t first_capacity) noexcept {
   // root_next must be whole before any link is computed: the failure walk
   // ends with one read of it instead of searching the root's edge set.
   for (unsigned byte = 0; byte < 256; ++byte) {
@@ -121,7 +121,8 @@ Status complete_automaton(Masker &masker, CallerAddress caller) noexcept {
 
   const Allocator allocator = masker.allocator;
   NodeQueue queue{};
-  queue.capacity = grown_capacity(1, QUEUE_ENTRY_BYTES);
+  queue.capacity = first_capacity != 0 && first_capacity <= MAX_QUEUE_ENTRIES ? first_capacity
+                                                                              : grown_capacity(1, QUEUE_ENTRY_BYTES);
   queue.buffer = static_cast<std::uint64_t *>(
       allocator.vtable->alloc(allocator.context, queue.capacity * QUEUE_ENTRY_BYTES, ALIGN_ARRAY, caller));
   if (queue.buffer == nullptr) return Status::failed;
