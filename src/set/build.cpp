@@ -89,11 +89,10 @@ Status for_each_pending(const PendingForms &pending, Visit visit) noexcept {
 // go.
 void reserve_pending_nodes(Masker &automaton, const PendingForms &pending) noexcept {
   std::uint64_t bytes = 0;
-  for (std::uint64_t at = 0; at < pending.used;) {
-    const RecordHeader header = header_at(pending.bytes + at);
-    bytes += header.len;
-    at += record_len(header);
-  }
+  static_cast<void>(for_each_pending(pending, [&](const std::uint8_t *, std::uint64_t len) {
+    bytes += len;
+    return Status::ok;
+  }));
   const std::optional<std::uint64_t> wanted = core::checked_add(automaton.node_count, bytes);
   if (!wanted || failed(core::grow_nodes(automaton, *wanted))) return;
   core::advise_huge_pages(automaton.nodes, automaton.node_capacity * sizeof(core::Node));

@@ -1,6 +1,7 @@
 // Building the prefilter from the completed automaton, choosing its kind,
 // its offset and its size, and releasing it.  Only reads the automaton.
 
+#include <cstddef>
 #include <cstring>
 
 #include "mask/prefilter/kernels.h"
@@ -175,18 +176,18 @@ std::uint64_t count_windows(const Masker &masker, unsigned offset, unsigned wind
   return count;
 }
 
-// Up to NIBBLE_MAX_WINDOWS distinct windows into `windows`; returns their
-// number, or NIBBLE_MAX_WINDOWS + 1 when there are more.  Paths that share
-// a window past the offset give it once.
-std::uint64_t few_windows(const Masker &masker, unsigned offset, unsigned window,
-                          std::uint32_t (&windows)[NIBBLE_MAX_WINDOWS]) noexcept {
+// Up to MAX distinct windows into `windows`; returns their number, or
+// MAX + 1 when there are more.  Paths that share a window past the offset
+// give it once.
+template <typename Word, std::size_t MAX>
+std::uint64_t distinct_windows(const Masker &masker, unsigned offset, unsigned window, Word (&windows)[MAX]) noexcept {
   std::uint64_t filled = 0;
   auto collect = [&](std::uint64_t word, NodeIndex, NodeIndex) {
-    if (filled > NIBBLE_MAX_WINDOWS) return;
-    for (std::uint64_t i = 0; i < filled && i < NIBBLE_MAX_WINDOWS; ++i) {
-      if (windows[i] == static_cast<std::uint32_t>(word)) return;
+    if (filled > MAX) return;
+    for (std::uint64_t i = 0; i < filled && i < MAX; ++i) {
+      if (windows[i] == static_cast<Word>(word)) return;
     }
-    if (filled < NIBBLE_MAX_WINDOWS) windows[filled] = static_cast<std::uint32_t>(word);
+    if (filled < MAX) windows[filled] = static_cast<Word>(word);
     ++filled;
   };
   for_each_window(masker, offset, window, collect);
@@ -320,7 +321,7 @@ unsigned rarest_offset(const Masker &masker, const TrieShape &shape, unsigned wi
   for (unsigned offset = 0; offset <= MAX_OFFSET && offset + window <= shape.depth; ++offset) {
     if (2 * window_score(shape, offset, window) < best_spread) continue;
     std::uint32_t windows[NIBBLE_MAX_WINDOWS];
-    const std::uint64_t count = few_windows(masker, offset, window, windows);
+    const std::uint64_t count = distinct_windows(masker, offset, window, windows);
     if (count > NIBBLE_MAX_WINDOWS) continue;
     double pass = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
@@ -457,24 +458,6 @@ void mark_tail_prefixes(const Masker &masker, Prefilter &filter, unsigned log2, 
 
 std::uint64_t tail_prefix_words(unsigned log2) noexcept { return log2 == 0 ? 0 : (std::uint64_t{1} << log2) / 64; }
 
-// Up to BUCKET_MAX_WINDOWS distinct windows of BUCKET_WINDOW bytes into
-// `windows`; returns their number, or BUCKET_MAX_WINDOWS + 1 when there
-// are more.
-std::uint64_t bucket_windows(const Masker &masker, unsigned offset,
-                             std::uint64_t (&windows)[BUCKET_MAX_WINDOWS]) noexcept {
-  std::uint64_t filled = 0;
-  auto collect = [&](std::uint64_t word, NodeIndex, NodeIndex) {
-    if (filled > BUCKET_MAX_WINDOWS) return;
-    for (std::uint64_t i = 0; i < filled; ++i) {
-      if (windows[i] == word) return;
-    }
-    if (filled < BUCKET_MAX_WINDOWS) windows[filled] = word;
-    ++filled;
-  };
-  for_each_window(masker, offset, BUCKET_WINDOW, collect);
-  return filled;
-}
-
 // Eight buckets of windows (see fill_buckets), and the tail-prefix bitset
 // after the header, as for the sampled filter.
 Prefilter *build_buckets(const Masker &masker, unsigned offset, std::uint64_t (&windows)[BUCKET_MAX_WINDOWS],
@@ -574,7 +557,7 @@ Prefilter *choose_and_build(const Masker &masker, const TrieShape &shape, Caller
   const unsigned few_window = shortest < NIBBLE_WINDOW_MAX ? static_cast<unsigned>(shortest) : NIBBLE_WINDOW_MAX;
   unsigned few_offset = best_offset(shape, few_window);
   std::uint32_t windows[NIBBLE_MAX_WINDOWS];
-  std::uint64_t distinct = few_windows(masker, few_offset, few_window, windows);
+  std::uint64_t distinct = distinct_windows(masker, few_offset, few_window, windows);
   const bool shared_prefix = distinct <= NIBBLE_MAX_WINDOWS && shortest >= SAMPLED_WINDOW &&
                              count_windows(masker, few_offset, few_window) > MAX_SECRETS_PER_WINDOW * distinct;
   if (!shared_prefix) {
@@ -587,7 +570,7 @@ Prefilter *choose_and_build(const Masker &masker, const TrieShape &shape, Caller
     // weighing every offset is cheap.)
     if (distinct <= NIBBLE_MAX_WINDOWS) {
       const unsigned rarest = rarest_offset(masker, shape, few_window, few_offset);
-      if (rarest != few_offset) distinct = few_windows(masker, rarest, few_window, windows);
+      if (rarest != few_offset) distinct = distinct_windows(masker, rarest, few_window, windows);
       few_offset = rarest;
     }
     if (distinct <= NIBBLE_MAX_WINDOWS && vector_kernel(PrefilterKind::nibble)) {
@@ -600,7 +583,7 @@ Prefilter *choose_and_build(const Masker &masker, const TrieShape &shape, Caller
   if (shortest >= SAMPLED_WINDOW && vector_kernel(PrefilterKind::buckets)) {
     const unsigned offset = best_offset(shape, BUCKET_WINDOW);
     std::uint64_t words[BUCKET_MAX_WINDOWS];
-    const std::uint64_t count = bucket_windows(masker, offset, words);
+    const std::uint64_t count = distinct_windows(masker, offset, BUCKET_WINDOW, words);
     if (count <= BUCKET_MAX_WINDOWS && count_windows(masker, offset, BUCKET_WINDOW) <= MAX_SECRETS_PER_WINDOW * count) {
       return build_buckets(masker, offset, words, count, caller);
     }
